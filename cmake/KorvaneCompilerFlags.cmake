@@ -1,0 +1,41 @@
+# Arithmetic and warning flags for every target of the project.
+#
+# Exactness: results must equal the plain loops bit for bit, so no translation
+# unit may fuse a multiply and an add, and 32-bit x86 must round every double
+# operation to double (SSE2, not x87 with its extended precision).
+
+if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
+  add_compile_options(-ffp-contract=off -fno-fast-math)
+  if(CMAKE_SIZEOF_VOID_P EQUAL 4 AND CMAKE_SYSTEM_PROCESSOR MATCHES "^(i.86|x86|X86|AMD64|x86_64)$")
+    add_compile_options(-msse2 -mfpmath=sse)
+  endif()
+  set(KORVANE_WARNING_FLAGS -Wall -Wextra -Wpedantic -Wshadow)
+  if(KORVANE_WARNINGS_AS_ERRORS)
+    list(APPEND KORVANE_WARNING_FLAGS -Werror)
+  endif()
+  # Product code also refuses silent narrowing: counts must stay full width.
+  set(KORVANE_PRODUCT_WARNING_FLAGS ${KORVANE_WARNING_FLAGS} -Wconversion -Wsign-conversion)
+elseif(MSVC)
+  # /fp:precise (the default) neither contracts nor keeps excess precision.
+  add_compile_options(/fp:precise)
+  set(KORVANE_WARNING_FLAGS /W4)
+  if(KORVANE_WARNINGS_AS_ERRORS)
+    list(APPEND KORVANE_WARNING_FLAGS /WX)
+  endif()
+  set(KORVANE_PRODUCT_WARNING_FLAGS ${KORVANE_WARNING_FLAGS})
+endif()
+
+# Whether the x86-64 vector variants are compiled in.
+set(KORVANE_X86_64 OFF)
+if(CMAKE_SIZEOF_VOID_P EQUAL 8 AND CMAKE_SYSTEM_PROCESSOR MATCHES "^(x86_64|AMD64|amd64|x64)$")
+  set(KORVANE_X86_64 ON)
+endif()
+
+if(MSVC)
+  set(KORVANE_AVX2_FLAGS /arch:AVX2)
+  set(KORVANE_AVX512_FLAGS /arch:AVX512)
+else()
+  # No -mfma: the AVX2 variant must not even have fused instructions available.
+  set(KORVANE_AVX2_FLAGS -mavx2)
+  set(KORVANE_AVX512_FLAGS -mavx512f)
+endif()

@@ -1,0 +1,126 @@
+// Which instruction set runs: what this build contains, capped by what the
+// CPU reports (CPUID) and the operating system saves on context switches
+// (XGETBV). Read once per process.
+#include <atomic>
+#include <cstdint>
+
+#include "kernel_variants.hpp"
+
+#if defined(__x86_64__) || defined(_M_X64) || defined(__i386__) || defined(_M_IX86)
+#define KORVANE_X86 1
+#if defined(_MSC_VER) && !defined(__clang__)
+#include <intrin.h>
+#else
+#include <cpuid.h>
+#endif
+#endif
+
+namespace korvane {
+
+namespace {
+
+#if defined(KORVANE_X86)
+struct CpuidResult {
+  std::uint32_t eax, ebx, ecx, edx;
+};
+
+CpuidResult cpuid(std::uint32_t leaf, std::uint32_t subleaf) {
+#if defined(_MSC_VER) && !defined(__clang__)
+  int regs[4];
+  __cpuidex(regs, static_cast<int>(leaf), static_cast<int>(subleaf));
+  return {static_cast<std::uint32_t>(regs[0]), static_cast<std::uint32_t>(regs[1]),
+          static_cast<std::uint32_t>(regs[2]), static_cast<std::uint32_t>(regs[3])};
+#else
+  CpuidResult r{0, 0, 0, 0};
+  __cpuid_count(leaf, subleaf, r.eax, r.ebx, r.ecx, r.edx);
+  return r;
+#endif
+}
+
+// XCR0: the register states the operating system preserves. Only called
+// after CPUID has reported OSXSAVE, so the instruction exists.
+std::uint64_t read_xcr0() {
+#if defined(_MSC_VER) && !defined(__clang__)
+  return _xgetbv(0);
+#else
+  std::uint32_t lo = 0;
+  std::uint32_t hi = 0;
+  __asm__ volatile("xgetbv" : "=a"(lo), "=d"(hi) : "c"(0));
+  return (static_cast<std::uint64_t>(hi) << 32) | lo;
+#endif
+}
+
+bool bit(std::uint32_t value, int n) {
+  return ((value >> n) & 1U) != 0;
+}
+
+InstructionSet detect_cpu() {
+  if (cpuid(0, 0).eax < 7) return InstructionSet::scalar;
+  const CpuidResult leaf1 = cpuid(1, 0);
+  const bool osxsave = bit(leaf1.ecx, 27);
+  const bool avx = bit(leaf1.ecx, 28);
+  if (!osxsave || !avx) return InstructionSet::scalar;
+  const std::uint64_t xcr0 = read_xcr0();
+  constexpr std::uint64_t kSseAvxState = 0x6;   // XMM and YMM upper halves
+  constexpr std::uint64_t kAvx512State = 0xE6;  // plus opmask, ZMM0-15 upper, ZMM16-31
+  if ((xcr0 & kSseAvxState) != kSseAvxState) return InstructionSet::scalar;
+  const CpuidResult leaf7 = cpuid(7, 0);
+  if (bit(leaf7.ebx, 16) && (xcr0 & kAvx512State) == kAvx512State) return InstructionSet::avx512;
+  if (bit(leaf7.ebx, 5)) return InstructionSet::avx2;
+  return InstructionSet::scalar;
+}
+#else
+InstructionSet detect_cpu() {
+  return InstructionSet::scalar;
+}
+#endif
+
+constexpr InstructionSet best_compiled_in() {
+#if defined(KORVANE_HAVE_AVX512)
+  return InstructionSet::avx512;
+#elif defined(KORVANE_HAVE_AVX2)
+  return InstructionSet::avx2;
+#else
+  return InstructionSet::scalar;
+#endif
+}
+
+// The one piece of process-wide state. Racing first calls all compute the same
+// value, so a relaxed atomic is enough; -1 means not yet detected.
+std::atomic<int> detected_level{-1};
+
+int cpu_level() {
+  int level = detected_level.load(std::memory_order_relaxed);
+  if (level < 0) {
+    level = static_cast<int>(detect_cpu());
+    detected_level.store(level, std::memory_order_relaxed);
+  }
+  return level;
+}
+
+}  // namespace
+
+const char* instruction_set_name(InstructionSet isa) {
+  switch (isa) {
+    case InstructionSet::avx512:
+      return "avx512";
+    case InstructionSet::avx2:
+      return "avx2";
+    case InstructionSet::scalar:
+      break;
+  }
+  return "scalar";
+}
+
+bool instruction_set_available(InstructionSet isa) {
+  const int level = static_cast<int>(isa);
+  return level <= static_cast<int>(best_compiled_in()) && level <= cpu_level();
+}
+
+InstructionSet active_instruction_set() {
+  const int level = cpu_level();
+  const int compiled = static_cast<int>(best_compiled_in());
+  return static_cast<InstructionSet>(level < compiled ? level : compiled);
+}
+
+}  // namespace korvane

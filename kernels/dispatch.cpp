@@ -1,0 +1,51 @@
+// The public kernels: each call runs the best variant available.
+#include "kernel_variants.hpp"
+
+namespace korvane {
+
+void pairwise_squared_distances(InstructionSet isa, MatrixView a, MatrixView b, MatrixView C) {
+  switch (isa) {
+#if defined(KORVANE_HAVE_AVX512)
+    case InstructionSet::avx512:
+      variants::pairwise_avx512(a, b, C);
+      return;
+#endif
+#if defined(KORVANE_HAVE_AVX2)
+    case InstructionSet::avx2:
+      variants::pairwise_avx2(a, b, C);
+      return;
+#endif
+    default:
+      variants::pairwise_scalar(a, b, C);
+      return;
+  }
+}
+
+void weighted_coordinate_sums(InstructionSet isa, MatrixView a, MatrixView b, MatrixView Q,
+                              MatrixView c) {
+  switch (isa) {
+#if defined(KORVANE_HAVE_AVX512)
+    case InstructionSet::avx512:
+      variants::weighted_avx512(a, b, Q, c);
+      return;
+#endif
+#if defined(KORVANE_HAVE_AVX2)
+    case InstructionSet::avx2:
+      variants::weighted_avx2(a, b, Q, c);
+      return;
+#endif
+    default:
+      variants::weighted_scalar(a, b, Q, c);
+      return;
+  }
+}
+
+void pairwise_squared_distances(MatrixView a, MatrixView b, MatrixView C) {
+  pairwise_squared_distances(active_instruction_set(), a, b, C);
+}
+
+void weighted_coordinate_sums(MatrixView a, MatrixView b, MatrixView Q, MatrixView c) {
+  weighted_coordinate_sums(active_instruction_set(), a, b, Q, c);
+}
+
+}  // namespace korvane

@@ -1,0 +1,40 @@
+// The instruction-set variants behind the two kernels, and the choice among
+// them. Each variant gives results bit-identical to the scalar one; the public
+// functions run the best variant that this build contains and the running CPU
+// and operating system support. Tests and benchmarks call variants directly.
+#ifndef KORVANE_KERNELS_KERNEL_VARIANTS_HPP
+#define KORVANE_KERNELS_KERNEL_VARIANTS_HPP
+
+#include "distance_kernels.hpp"
+
+namespace korvane {
+
+// Ordered: a higher level can run everything a lower one can.
+enum class InstructionSet { scalar = 0, avx2 = 1, avx512 = 2 };
+
+const char* instruction_set_name(InstructionSet isa);
+
+// True when this build contains the variant and the CPU and OS can run it.
+bool instruction_set_available(InstructionSet isa);
+
+// The variant the public functions use. CPUID and XGETBV are read once per
+// process; concurrent first calls are safe.
+InstructionSet active_instruction_set();
+
+// Run one variant. Precondition: instruction_set_available(isa).
+void pairwise_squared_distances(InstructionSet isa, MatrixView a, MatrixView b, MatrixView C);
+void weighted_coordinate_sums(InstructionSet isa, MatrixView a, MatrixView b, MatrixView Q,
+                              MatrixView c);
+
+namespace variants {
+void pairwise_scalar(MatrixView a, MatrixView b, MatrixView C);
+void weighted_scalar(MatrixView a, MatrixView b, MatrixView Q, MatrixView c);
+void pairwise_avx2(MatrixView a, MatrixView b, MatrixView C);
+void weighted_avx2(MatrixView a, MatrixView b, MatrixView Q, MatrixView c);
+void pairwise_avx512(MatrixView a, MatrixView b, MatrixView C);
+void weighted_avx512(MatrixView a, MatrixView b, MatrixView Q, MatrixView c);
+}  // namespace variants
+
+}  // namespace korvane
+
+#endif

@@ -1,0 +1,248 @@
+// The gateway through the stand-in host: the messages byte for byte, the
+// order of detection, the rule for an absent or empty b, where the result
+// goes, and that nothing is created or read once a check has failed.
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "bit_equality.hpp"
+#include "reference_loops.hpp"
+#include "stand_in_host.hpp"
+
+namespace {
+
+using stand_in::ArrayPtr;
+using stand_in::call;
+using stand_in::CallOutcome;
+using stand_in::make_double;
+
+const std::string kUsage =
+    "Usage: C = korvane(a,b)\n       or: C = korvane(a)\n       or: c = korvane(a,b,Q)\n"
+    "where the b matrix may be empty.";
+const std::string kColumnLengths = "Error: column lengths must agree";
+const std::string kWrongQ = "Error: 3rd matrix argument has wrong dimensions";
+std::string not_real_double(int n) {
+  return "Error: argument " + std::to_string(n) + " must be a real, full double matrix";
+}
+
+std::vector<double> sequence(std::size_t n, double start, double step) {
+  std::vector<double> v(n);
+  for (std::size_t k = 0; k < n; ++k) v[k] = start + step * static_cast<double>(k * k % 7);
+  return v;
+}
+
+// Whether the call touched the array at all, or read its data.
+bool touched(const CallOutcome& outcome, const mxArray* array) {
+  for (const auto& c : outcome.calls)
+    if (c.array == array) return true;
+  return false;
+}
+bool data_read(const CallOutcome& outcome, const mxArray* array) {
+  for (const auto& c : outcome.calls)
+    if (c.array == array && c.operation == "mxGetPr") return true;
+  return false;
+}
+
+void expect_error(const CallOutcome& outcome, const std::string& message) {
+  EXPECT_TRUE(outcome.failed);
+  EXPECT_EQ(outcome.message, message);
+  EXPECT_EQ(outcome.results_created, 0u) << "a result was created before the error";
+  EXPECT_EQ(outcome.slot, nullptr);
+  ASSERT_FALSE(outcome.calls.empty());
+  EXPECT_EQ(outcome.calls.back().operation, "mexErrMsgTxt")
+      << "the gateway went on after the error";
+}
+
+void expect_result(const CallOutcome& outcome, std::size_t rows, std::size_t cols,
+                   const std::vector<double>& expected) {
+  ASSERT_FALSE(outcome.failed) << outcome.message;
+  ASSERT_NE(outcome.slot, nullptr);
+  EXPECT_EQ(outcome.results_created, 1u);
+  EXPECT_EQ(outcome.slot->rows, rows);
+  EXPECT_EQ(outcome.slot->cols, cols);
+  EXPECT_FALSE(outcome.slot->complex);
+  EXPECT_TRUE(bitwise_equal(stand_in::values_of(*outcome.slot), expected));
+}
+
+struct PointSets {
+  std::size_t dim = 3, n_a = 5, n_b = 4;
+  std::vector<double> a_values = sequence(dim * n_a, -1.5, 0.75);
+  std::vector<double> b_values = sequence(dim * n_b, 2.0, -0.5);
+  std::vector<double> q_values = sequence(n_a * n_b, 0.5, 1.25);
+  ArrayPtr a = make_double(dim, n_a, a_values);
+  ArrayPtr b = make_double(dim, n_b, b_values);
+  ArrayPtr q = make_double(n_a, n_b, q_values);
+};
+
+TEST(GatewayCallForms, DistancesBetweenTwoSets) {
+  PointSets p;
+  const auto outcome = call(1, {p.a.get(), p.b.get()});
+  expect_result(outcome, p.n_a, p.n_b,
+                reference::pairwise(p.a_values.data(), p.b_values.data(), p.dim, p.n_a, p.n_b));
+}
+
+TEST(GatewayCallForms, DistancesWithinOneSetAndEmptyBAgree) {
+  PointSets p;
+  const auto expected =
+      reference::pairwise(p.a_values.data(), p.a_values.data(), p.dim, p.n_a, p.n_a);
+  expect_result(call(1, {p.a.get()}), p.n_a, p.n_a, expected);
+  ArrayPtr empty = make_double(0, 0);
+  expect_result(call(1, {p.a.get(), empty.get()}), p.n_a, p.n_a, expected);
+}
+
+TEST(GatewayCallForms, WeightedSums) {
+  PointSets p;
+  expect_result(call(1, {p.a.get(), p.b.get(), p.q.get()}), p.dim, 1,
+                reference::weighted(p.a_values.data(), p.b_values.data(), p.q_values.data(), p.dim,
+                                    p.n_a, p.n_b));
+  // With b empty, Q must be n_a x n_a.
+  auto square = sequence(p.n_a * p.n_a, 1.0, 0.5);
+  ArrayPtr q_square = make_double(p.n_a, p.n_a, square);
+  ArrayPtr empty = make_double(0, 0);
+  expect_result(call(1, {p.a.get(), empty.get(), q_square.get()}), p.dim, 1,
+                reference::weighted(p.a_values.data(), p.a_values.data(), square.data(), p.dim,
+                                    p.n_a, p.n_a));
+  expect_error(call(1, {p.a.get(), empty.get(), p.q.get()}), kWrongQ);
+}
+
+TEST(GatewayCallForms, NoOutputAskedStillFillsSlotOne) {
+  PointSets p;
+  expect_result(call(0, {p.a.get(), p.b.get()}), p.n_a, p.n_b,
+                reference::pairwise(p.a_values.data(), p.b_values.data(), p.dim, p.n_a, p.n_b));
+  const auto weighted = call(0, {p.a.get(), p.b.get(), p.q.get()});
+  ASSERT_NE(weighted.slot, nullptr);
+  EXPECT_EQ(weighted.slot->rows, p.dim);
+}
+
+TEST(GatewayCounts, UsageForWrongArgumentOrOutputCounts) {
+  PointSets p;
+  expect_error(call(1, {}), kUsage);
+  expect_error(call(0, {}), kUsage);
+  expect_error(call(1, {p.a.get(), p.b.get(), p.q.get(), p.q.get()}), kUsage);
+  expect_error(call(2, {p.a.get(), p.b.get()}), kUsage);
+  expect_error(call(2, {p.a.get()}), kUsage);
+  // The counts are checked before any argument is looked at.
+  const auto outcome = call(2, {p.a.get(), p.b.get()});
+  EXPECT_FALSE(touched(outcome, p.a.get()));
+  EXPECT_EQ(outcome.calls.size(), 1u);
+}
+
+TEST(GatewayShapes, ColumnLengthsMustAgree) {
+  PointSets p;
+  ArrayPtr taller = make_double(p.dim + 1, p.n_b);
+  expect_error(call(1, {p.a.get(), taller.get()}), kColumnLengths);
+  // In the weighted form this comes before any look at Q, however bad Q is.
+  ArrayPtr bad_q = stand_in::make_array(ArrayClass::char_class, 1, 1);
+  const auto outcome = call(1, {p.a.get(), taller.get(), bad_q.get()});
+  expect_error(outcome, kColumnLengths);
+  EXPECT_FALSE(touched(outcome, bad_q.get()));
+  // A 0 x 0 a against a non-empty b of 3 rows: 0 rows differ from 3.
+  ArrayPtr nothing = make_double(0, 0);
+  expect_error(call(1, {nothing.get(), p.b.get()}), kColumnLengths);
+}
+
+TEST(GatewayShapes, EmptyBOfAnyShapeOrClassStandsForA) {
+  PointSets p;
+  const auto expected =
+      reference::pairwise(p.a_values.data(), p.a_values.data(), p.dim, p.n_a, p.n_a);
+  std::vector<ArrayPtr> empties;
+  empties.push_back(make_double(p.dim + 2, 0));
+  empties.push_back(make_double(0, 7));
+  empties.push_back(stand_in::make_array(ArrayClass::char_class, 0, 0));
+  empties.push_back(stand_in::make_array(ArrayClass::cell_class, 1, 0));
+  empties.push_back(stand_in::make_sparse(0, 3));
+  for (const ArrayPtr& empty : empties) {
+    const auto outcome = call(1, {p.a.get(), empty.get()});
+    expect_result(outcome, p.n_a, p.n_a, expected);
+    for (const auto& c : outcome.calls) {
+      if (c.array == empty.get()) {
+        EXPECT_EQ(c.operation, "mxIsEmpty");
+      }
+    }
+  }
+}
+
+TEST(GatewayShapes, WrongQDimensions) {
+  PointSets p;
+  ArrayPtr transposed = make_double(p.n_b, p.n_a);
+  expect_error(call(1, {p.a.get(), p.b.get(), transposed.get()}), kWrongQ);
+  ArrayPtr wrong_rows = make_double(p.n_a + 1, p.n_b);
+  expect_error(call(1, {p.a.get(), p.b.get(), wrong_rows.get()}), kWrongQ);
+  ArrayPtr wrong_cols = make_double(p.n_a, p.n_b + 1);
+  expect_error(call(1, {p.a.get(), p.b.get(), wrong_cols.get()}), kWrongQ);
+}
+
+TEST(GatewayShapes, EmptyPointSets) {
+  // a with 3 rows and no points against b of 3 x 4: a 0 x 4 result.
+  ArrayPtr no_points = make_double(3, 0);
+  PointSets p;
+  expect_result(call(1, {no_points.get(), p.b.get()}), 0, p.n_b, {});
+  // a with no rows and 4 points, alone: 4 x 4 of +0.0.
+  ArrayPtr no_rows = make_double(0, 4);
+  expect_result(call(1, {no_rows.get()}), 4, 4, std::vector<double>(16, 0.0));
+  // 0 x 0 alone: a 0 x 0 result.
+  ArrayPtr nothing = make_double(0, 0);
+  expect_result(call(1, {nothing.get()}), 0, 0, {});
+  // Weighted, a of 3 x 0 and b of 3 x 4: Q must be 0 x 4, never tested for emptiness.
+  ArrayPtr q_0x4 = make_double(0, 4);
+  ArrayPtr q_0x0 = make_double(0, 0);
+  expect_result(call(1, {no_points.get(), p.b.get(), q_0x4.get()}), 3, 1, {0.0, 0.0, 0.0});
+  expect_error(call(1, {no_points.get(), p.b.get(), q_0x0.get()}), kWrongQ);
+}
+
+TEST(GatewayArgumentClasses, EachNonDoubleArgumentIsRefusedBeforeItsDataIsRead) {
+  const ArrayClass classes[] = {ArrayClass::single_class,  ArrayClass::int32_class,
+                                ArrayClass::logical_class, ArrayClass::char_class,
+                                ArrayClass::cell_class,    ArrayClass::struct_class};
+  for (int position = 1; position <= 3; ++position) {
+    std::vector<ArrayPtr> bad;
+    for (ArrayClass c : classes) {
+      PointSets p;
+      bad.push_back(
+          stand_in::make_array(c, position == 3 ? p.n_a : p.dim, position == 1 ? p.n_a : p.n_b));
+    }
+    PointSets p;
+    bad.push_back(
+        stand_in::make_complex(position == 3 ? p.n_a : p.dim, position == 1 ? p.n_a : p.n_b));
+    bad.push_back(
+        stand_in::make_sparse(position == 3 ? p.n_a : p.dim, position == 1 ? p.n_a : p.n_b));
+    for (const ArrayPtr& array : bad) {
+      std::vector<const mxArray*> args = {p.a.get(), p.b.get(), p.q.get()};
+      args[static_cast<std::size_t>(position - 1)] = array.get();
+      const auto outcome = call(1, args);
+      expect_error(outcome, not_real_double(position));
+      EXPECT_FALSE(data_read(outcome, array.get()));
+    }
+  }
+}
+
+TEST(GatewayOrder, FirstBrokenRuleIsReported) {
+  PointSets p;
+  ArrayPtr single_a = stand_in::make_array(ArrayClass::single_class, p.dim, p.n_a);
+  ArrayPtr taller = make_double(p.dim + 1, p.n_b);
+  ArrayPtr single_b = stand_in::make_array(ArrayClass::single_class, p.dim + 1, p.n_b);
+  ArrayPtr transposed = make_double(p.n_b, p.n_a);
+  // Counts before everything.
+  expect_error(call(2, {single_a.get(), taller.get(), transposed.get()}), kUsage);
+  // Argument 1's class before b's rows.
+  expect_error(call(1, {single_a.get(), taller.get()}), not_real_double(1));
+  // b's class before b's rows; b's rows before Q.
+  expect_error(call(1, {p.a.get(), single_b.get(), transposed.get()}), not_real_double(2));
+  expect_error(call(1, {p.a.get(), taller.get(), transposed.get()}), kColumnLengths);
+}
+
+TEST(GatewayCalls, ManyCallsInARowWithErrorsAmongThem) {
+  PointSets p;
+  ArrayPtr taller = make_double(p.dim + 1, p.n_b);
+  const auto expected =
+      reference::pairwise(p.a_values.data(), p.b_values.data(), p.dim, p.n_a, p.n_b);
+  for (int round = 0; round < 50; ++round) {
+    expect_result(call(1, {p.a.get(), p.b.get()}), p.n_a, p.n_b, expected);
+    expect_error(call(1, {p.a.get(), taller.get()}), kColumnLengths);
+    expect_error(call(3, {p.a.get()}), kUsage);
+  }
+}
+
+}  // namespace

@@ -1,0 +1,365 @@
+// The kernels against the plain-loop oracle, bit for bit, for every
+// instruction-set variant this build contains and this CPU can run.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstddef>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "bit_equality.hpp"
+#include "kernel_variants.hpp"
+#include "reference_loops.hpp"
+
+namespace {
+
+using korvane::InstructionSet;
+using korvane::MatrixView;
+
+constexpr double kInf = std::numeric_limits<double>::infinity();
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+// Values over many magnitudes, with a common offset so that differences
+// cancel, plus exact small integers: all the ways the rounding can differ.
+std::vector<double> random_values(std::size_t n, unsigned seed, double offset = 0.0) {
+  std::mt19937_64 gen(seed);
+  std::uniform_real_distribution<double> unit(-1.0, 1.0);
+  std::uniform_int_distribution<int> exponent(-4, 4);
+  std::uniform_int_distribution<int> small_int(-8, 8);
+  std::vector<double> v(n);
+  for (double& x : v) {
+    x = (gen() % 5 == 0) ? small_int(gen) : offset + unit(gen) * std::pow(10.0, exponent(gen));
+  }
+  return v;
+}
+
+// Result storage with sentinels on both sides, arriving full of garbage.
+class GuardedResult {
+ public:
+  explicit GuardedResult(std::size_t n) : storage_(n + 2 * kGuard, kGarbage) {}
+  double* data() { return storage_.data() + kGuard; }
+  bool guards_intact() const {
+    for (std::size_t g = 0; g < kGuard; ++g) {
+      if (bits_of(storage_[g]) != bits_of(kGarbage)) return false;
+      if (bits_of(storage_[storage_.size() - 1 - g]) != bits_of(kGarbage)) return false;
+    }
+    return true;
+  }
+
+ private:
+  static constexpr std::size_t kGuard = 16;
+  static constexpr double kGarbage = -1.2345e300;
+  std::vector<double> storage_;
+};
+
+MatrixView view(std::vector<double>& v, std::size_t rows, std::size_t cols) {
+  return MatrixView{rows, cols, v.empty() ? nullptr : v.data()};
+}
+
+class KernelTest : public ::testing::TestWithParam<InstructionSet> {
+ protected:
+  void SetUp() override {
+    if (!korvane::instruction_set_available(GetParam())) {
+      GTEST_SKIP() << korvane::instruction_set_name(GetParam()) << " not available here";
+    }
+  }
+
+  // Runs the variant under test on a (dim x n_a) and b (dim x n_b) and checks
+  // it against the oracle; b_is_a passes a's own view as b.
+  void expect_pairwise_matches(std::vector<double>& a, std::vector<double>& b, std::size_t dim,
+                               std::size_t n_a, std::size_t n_b, bool b_is_a = false) {
+    const MatrixView av = view(a, dim, n_a);
+    const MatrixView bv = b_is_a ? av : view(b, dim, n_b);
+    GuardedResult C(n_a * n_b);
+    korvane::pairwise_squared_distances(GetParam(), av, bv, MatrixView{n_a, n_b, C.data()});
+    const auto expected = reference::pairwise(av.data, bv.data, dim, n_a, n_b);
+    EXPECT_TRUE(bitwise_equal(C.data(), expected))
+        << "D=" << dim << " n_a=" << n_a << " n_b=" << n_b;
+    EXPECT_TRUE(C.guards_intact()) << "wrote outside C";
+  }
+
+  std::vector<double> run_pairwise(std::vector<double>& a, std::vector<double>& b, std::size_t dim,
+                                   std::size_t n_a, std::size_t n_b) {
+    std::vector<double> C(n_a * n_b, kNaN);
+    korvane::pairwise_squared_distances(GetParam(), view(a, dim, n_a), view(b, dim, n_b),
+                                        MatrixView{n_a, n_b, C.data()});
+    return C;
+  }
+
+  void expect_weighted_matches(std::vector<double>& a, std::vector<double>& b,
+                               std::vector<double>& Q, std::size_t dim, std::size_t n_a,
+                               std::size_t n_b, bool b_is_a = false) {
+    const MatrixView av = view(a, dim, n_a);
+    const MatrixView bv = b_is_a ? av : view(b, dim, n_b);
+    GuardedResult c(dim);
+    korvane::weighted_coordinate_sums(GetParam(), av, bv, view(Q, n_a, n_b),
+                                      MatrixView{dim, 1, c.data()});
+    const auto expected = reference::weighted(av.data, bv.data, Q.data(), dim, n_a, n_b);
+    EXPECT_TRUE(bitwise_equal(c.data(), expected))
+        << "D=" << dim << " n_a=" << n_a << " n_b=" << n_b;
+    EXPECT_TRUE(c.guards_intact()) << "wrote outside c";
+  }
+
+  std::vector<double> run_weighted(std::vector<double>& a, std::vector<double>& b,
+                                   std::vector<double>& Q, std::size_t dim, std::size_t n_a,
+                                   std::size_t n_b) {
+    std::vector<double> c(dim, kNaN);
+    korvane::weighted_coordinate_sums(GetParam(), view(a, dim, n_a), view(b, dim, n_b),
+                                      view(Q, n_a, n_b), MatrixView{dim, 1, c.data()});
+    return c;
+  }
+};
+
+// Dimensions and counts that land on and beside every register-tile, panel
+// and chunk edge of the vector variants, and the tails after them.
+const std::size_t kDims[] = {1, 2, 3, 4, 5, 7, 8, 9, 15, 16, 17, 31, 32, 33, 63, 64, 65, 100, 129};
+const std::size_t kCounts[] = {1, 2, 3, 4, 5, 7, 8, 9, 15, 16, 17, 23, 24, 25, 33, 47, 64, 65};
+
+TEST_P(KernelTest, PairwiseMatchesOracleOverShapes) {
+  unsigned seed = 1;
+  for (std::size_t dim : kDims) {
+    for (std::size_t n_a : kCounts) {
+      for (std::size_t n_b : {std::size_t{1}, std::size_t{7}, std::size_t{9}, n_a + 3}) {
+        auto a = random_values(dim * n_a, seed++, dim % 2 ? 1e3 : 0.0);
+        auto b = random_values(dim * n_b, seed++, dim % 2 ? 1e3 : 0.0);
+        expect_pairwise_matches(a, b, dim, n_a, n_b);
+      }
+    }
+  }
+}
+
+TEST_P(KernelTest, PairwiseMatchesOracleForLargeShapes) {
+  // Long k-sums cross many chunks; wide and tall results cross many panels.
+  const std::size_t shapes[][3] = {{1100, 19, 11}, {1024, 16, 8}, {300, 70, 41},
+                                   {2, 700, 300},  {3, 1000, 8},  {128, 300, 16},
+                                   {5, 33, 520},   {8, 517, 9},   {40, 3, 600}};
+  unsigned seed = 1000;
+  for (const auto& s : shapes) {
+    auto a = random_values(s[0] * s[1], seed++);
+    auto b = random_values(s[0] * s[2], seed++);
+    expect_pairwise_matches(a, b, s[0], s[1], s[2]);
+  }
+}
+
+TEST_P(KernelTest, PairwiseEmptyShapes) {
+  std::vector<double> none;
+  auto a = random_values(12, 7);
+  // n_a = 0 or n_b = 0: nothing is written (the guards catch any write), and
+  // null data pointers are never touched.
+  expect_pairwise_matches(none, a, 3, 0, 4);
+  expect_pairwise_matches(a, none, 3, 4, 0);
+  expect_pairwise_matches(none, none, 0, 0, 0);
+  expect_pairwise_matches(none, none, 5, 0, 0);
+  // D = 0: every entry is the empty sum +0.0.
+  const auto C = run_pairwise(none, none, 0, 5, 3);
+  for (double x : C) EXPECT_EQ(bits_of(x), bits_of(0.0));
+}
+
+TEST_P(KernelTest, PairwiseSinglePoints) {
+  std::vector<double> a = {1.0, -2.0, 3.5};
+  std::vector<double> b = {4.0, 2.0, 3.5};
+  const auto C = run_pairwise(a, b, 3, 1, 1);
+  ASSERT_EQ(C.size(), 1u);
+  EXPECT_EQ(C[0], 25.0);
+}
+
+TEST_P(KernelTest, PairwiseWithBSharingStorageWithA) {
+  for (std::size_t dim : {1, 2, 3, 7, 16, 33, 70}) {
+    for (std::size_t n : {1, 5, 16, 17, 40}) {
+      auto a = random_values(dim * n, static_cast<unsigned>(dim * 100 + n), 1e6);
+      expect_pairwise_matches(a, a, dim, n, n, /*b_is_a=*/true);
+      const MatrixView av = view(a, dim, n);
+      std::vector<double> C(n * n, kNaN);
+      korvane::pairwise_squared_distances(GetParam(), av, av, MatrixView{n, n, C.data()});
+      for (std::size_t i = 0; i < n; ++i) {
+        EXPECT_EQ(bits_of(C[i + n * i]), bits_of(0.0)) << "diagonal " << i;
+        for (std::size_t j = 0; j < i; ++j) EXPECT_EQ(bits_of(C[i + n * j]), bits_of(C[j + n * i]));
+      }
+    }
+  }
+}
+
+TEST_P(KernelTest, PairwiseNaNAndInfinityRules) {
+  const std::size_t dim = 19;
+  const std::size_t n_a = 21;
+  const std::size_t n_b = 11;
+  auto a = random_values(dim * n_a, 3);
+  auto b = random_values(dim * n_b, 4);
+  a[5 + dim * 2] = kNaN;   // row 2 of C becomes NaN
+  b[18 + dim * 9] = kNaN;  // column 9 of C becomes NaN
+  a[0 + dim * 4] = kInf;   // against finite: +inf
+  a[3 + dim * 6] = kInf;   // same infinity in b's column 3: inf - inf is NaN
+  b[3 + dim * 3] = kInf;
+  a[7 + dim * 8] = -kInf;
+  expect_pairwise_matches(a, b, dim, n_a, n_b);
+
+  const auto C = run_pairwise(a, b, dim, n_a, n_b);
+  for (std::size_t j = 0; j < n_b; ++j) EXPECT_TRUE(std::isnan(C[2 + n_a * j]));
+  for (std::size_t i = 0; i < n_a; ++i) EXPECT_TRUE(std::isnan(C[i + n_a * 9]));
+  EXPECT_EQ(C[4 + n_a * 0], kInf);
+  EXPECT_TRUE(std::isnan(C[6 + n_a * 3]));
+  EXPECT_EQ(C[6 + n_a * 4], kInf);
+  EXPECT_EQ(C[8 + n_a * 0], kInf);
+  EXPECT_TRUE(std::isfinite(C[0 + n_a * 0]));
+}
+
+TEST_P(KernelTest, PairwiseOverflowGivesPositiveInfinity) {
+  std::vector<double> a = {1e200, 0.0, -1e300, 1e300, 5.0};
+  std::vector<double> b = {-1e200, 0.0, 1e300, -1e300, 5.0};
+  for (std::size_t dim : {1, 2, 5}) {
+    const auto C = run_pairwise(a, b, dim, 1, 1);
+    EXPECT_EQ(C[0], kInf) << dim;
+  }
+  expect_pairwise_matches(a, b, 5, 1, 1);
+}
+
+TEST_P(KernelTest, WeightedMatchesOracleOverShapes) {
+  unsigned seed = 5000;
+  for (std::size_t dim : kDims) {
+    for (std::size_t n_a : {1, 2, 5, 8, 17}) {
+      for (std::size_t n_b : {1, 3, 9, 16}) {
+        auto a = random_values(dim * n_a, seed++);
+        auto b = random_values(dim * n_b, seed++);
+        auto Q = random_values(n_a * n_b, seed++);
+        expect_weighted_matches(a, b, Q, dim, n_a, n_b);
+      }
+    }
+  }
+  for (std::size_t dim : {200, 513, 1100}) {
+    auto a = random_values(dim * 6, seed++, 10.0);
+    auto b = random_values(dim * 5, seed++, 10.0);
+    auto Q = random_values(30, seed++);
+    expect_weighted_matches(a, b, Q, dim, 6, 5);
+  }
+}
+
+TEST_P(KernelTest, WeightedEmptyShapes) {
+  std::vector<double> none;
+  auto a = random_values(12, 9);
+  // n_a = 0 or n_b = 0: D entries of +0.0 over garbage.
+  for (const auto& c :
+       {run_weighted(none, a, none, 3, 0, 4), run_weighted(a, none, none, 3, 4, 0)}) {
+    ASSERT_EQ(c.size(), 3u);
+    for (double x : c) EXPECT_EQ(bits_of(x), bits_of(0.0));
+  }
+  // D = 0: nothing to write, and the guards see no write.
+  auto Q = random_values(6, 10);
+  expect_weighted_matches(none, none, Q, 0, 2, 3);
+}
+
+TEST_P(KernelTest, WeightedSpecialWeights) {
+  const std::size_t dim = 13;
+  const std::size_t n_a = 9;
+  const std::size_t n_b = 10;
+  auto a = random_values(dim * n_a, 21);
+  auto b = random_values(dim * n_b, 22);
+
+  std::vector<double> ones(n_a * n_b, 1.0);
+  const auto c_ones = run_weighted(a, b, ones, dim, n_a, n_b);
+  for (std::size_t k = 0; k < dim; ++k) {
+    double s = 0.0;
+    for (std::size_t i = 0; i < n_a; ++i)
+      for (std::size_t j = 0; j < n_b; ++j) {
+        const double t = a[k + dim * i] - b[k + dim * j];
+        s = s + t * t;
+      }
+    EXPECT_EQ(bits_of(c_ones[k]), bits_of(s)) << k;
+  }
+
+  std::vector<double> zeros(n_a * n_b, 0.0);
+  for (double x : run_weighted(a, b, zeros, dim, n_a, n_b)) EXPECT_EQ(bits_of(x), bits_of(0.0));
+
+  auto negative = random_values(n_a * n_b, 23);
+  for (double& w : negative) w = -std::fabs(w) - 1.0;
+  const auto c_neg = run_weighted(a, b, negative, dim, n_a, n_b);
+  for (double x : c_neg) EXPECT_LT(x, 0.0);
+  expect_weighted_matches(a, b, negative, dim, n_a, n_b);
+
+  // Zero weight times an infinite difference is NaN, in that coordinate only.
+  a[4 + dim * 3] = kInf;
+  const auto c_inf = run_weighted(a, b, zeros, dim, n_a, n_b);
+  for (std::size_t k = 0; k < dim; ++k) EXPECT_EQ(std::isnan(c_inf[k]), k == 4) << k;
+  auto mixed = random_values(n_a * n_b, 24);
+  mixed[7] = kInf;
+  mixed[12] = -kInf;
+  mixed[20] = 0.0;
+  expect_weighted_matches(a, b, mixed, dim, n_a, n_b);
+}
+
+TEST_P(KernelTest, WeightedWithBSharingStorageWithA) {
+  const std::size_t dim = 11;
+  const std::size_t n = 7;
+  auto a = random_values(dim * n, 31);
+  auto Q = random_values(n * n, 32);
+  expect_weighted_matches(a, a, Q, dim, n, n, /*b_is_a=*/true);
+  const auto before = run_weighted(a, a, Q, dim, n, n);
+  for (std::size_t i = 0; i < n; ++i) Q[i + n * i] = 1e6 * static_cast<double>(i + 1);
+  const auto after = run_weighted(a, a, Q, dim, n, n);
+  EXPECT_TRUE(bitwise_equal(after.data(), before)) << "the diagonal of Q must have no effect";
+  Q[3 + n * 3] = kInf;
+  for (double x : run_weighted(a, a, Q, dim, n, n)) EXPECT_TRUE(std::isnan(x));
+}
+
+TEST_P(KernelTest, WeightedFirstTermAddsToPositiveZero) {
+  // (w * t) * t is -0.0 for a negative weight and t = 0; c(k) must still
+  // come out +0.0, because every term is added to a +0.0 start.
+  std::vector<double> a = {2.0, -3.0, 0.0, 1.0, 5.0};
+  std::vector<double> b = a;
+  std::vector<double> Q = {-1.0};
+  for (std::size_t dim : {1, 5}) {
+    for (double x : run_weighted(a, b, Q, dim, 1, 1)) EXPECT_EQ(bits_of(x), bits_of(0.0));
+  }
+  std::vector<double> minus_zero = {-0.0};
+  for (double x : run_weighted(a, b, minus_zero, 5, 1, 1)) EXPECT_EQ(bits_of(x), bits_of(0.0));
+}
+
+TEST_P(KernelTest, WeightedTermsEnterInPairOrder) {
+  // A huge term followed by its negation: the running sum depends on exactly
+  // when the small terms arrive. Any other pair order changes the result.
+  const std::size_t dim = 18;
+  const std::size_t n_a = 3;
+  const std::size_t n_b = 4;
+  std::vector<double> a(dim * n_a, 0.0);
+  std::vector<double> b(dim * n_b, 0.0);
+  for (std::size_t k = 0; k < dim; ++k) {
+    a[k] = 1.0;
+    a[k + dim] = 1.0;
+    a[k + 2 * dim] = 1.0;
+  }
+  std::vector<double> Q = {1e17, 1.0, 1.0, -1e17, 1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 1.0};
+  expect_weighted_matches(a, b, Q, dim, n_a, n_b);
+  const auto c = run_weighted(a, b, Q, dim, n_a, n_b);
+  // Pair (0,0) adds 1e17 and pair (0,1) takes it back exactly, so all ten
+  // unit terms survive. With b's point outermost, the unit terms of (1,0)
+  // and (2,0) would arrive while 1e17 stands and be lost (giving 8).
+  for (double x : c) EXPECT_EQ(x, 10.0);
+}
+
+std::string variant_name(const ::testing::TestParamInfo<InstructionSet>& info) {
+  return korvane::instruction_set_name(info.param);
+}
+
+INSTANTIATE_TEST_SUITE_P(Variants, KernelTest,
+                         ::testing::Values(InstructionSet::scalar, InstructionSet::avx2,
+                                           InstructionSet::avx512),
+                         variant_name);
+
+TEST(Dispatch, ActiveVariantIsAvailableAndPublicEntryPointsUseIt) {
+  EXPECT_TRUE(korvane::instruction_set_available(korvane::active_instruction_set()));
+  EXPECT_TRUE(korvane::instruction_set_available(InstructionSet::scalar));
+  auto a = random_values(7 * 30, 41);
+  auto b = random_values(7 * 20, 42);
+  auto Q = random_values(600, 43);
+  std::vector<double> C(600);
+  korvane::pairwise_squared_distances(view(a, 7, 30), view(b, 7, 20), MatrixView{30, 20, C.data()});
+  EXPECT_TRUE(bitwise_equal(C.data(), reference::pairwise(a.data(), b.data(), 7, 30, 20)));
+  std::vector<double> c(7);
+  korvane::weighted_coordinate_sums(view(a, 7, 30), view(b, 7, 20), view(Q, 30, 20),
+                                    MatrixView{7, 1, c.data()});
+  EXPECT_TRUE(
+      bitwise_equal(c.data(), reference::weighted(a.data(), b.data(), Q.data(), 7, 30, 20)));
+}
+
+}  // namespace

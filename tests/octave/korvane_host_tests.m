@@ -1,0 +1,174 @@
+% End-to-end tests of the korvane module in GNU Octave. Run from the build
+% folder's parent with the module on the path:
+%   octave-cli --no-gui --norc --no-history -q tests/octave/korvane_host_tests.m <module folder>
+1;
+
+function C = loops_pairwise(a, b)
+  % The plain loops, in the fixed order: ascending k within every entry.
+  [D, na] = size(a);
+  nb = size(b, 2);
+  C = zeros(na, nb);
+  for i = 1:na
+    for j = 1:nb
+      s = 0;
+      for k = 1:D
+        t = a(k, i) - b(k, j);
+        s = s + t * t;
+      end
+      C(i, j) = s;
+    end
+  end
+end
+
+function c = loops_weighted(a, b, Q)
+  [D, na] = size(a);
+  nb = size(b, 2);
+  c = zeros(D, 1);
+  for i = 1:na
+    for j = 1:nb
+      w = Q(i, j);
+      for k = 1:D
+        t = a(k, i) - b(k, j);
+        c(k) = c(k) + (w * t) * t;
+      end
+    end
+  end
+end
+
+function ok = same_bits(x, y)
+  % Bit for bit, the sign of zero included; any NaN matches any NaN.
+  ok = isequal(size(x), size(y)) && strcmp(class(x), class(y)) && isreal(x);
+  if ok && ~isempty(x)
+    same = typecast(x(:), 'uint64') == typecast(y(:), 'uint64');
+    ok = all(same | (isnan(x(:)) & isnan(y(:))));
+  end
+end
+
+function msg = error_of(f)
+  msg = '';
+  try
+    f();
+  catch err
+    msg = err.message;
+  end
+end
+
+function two_outputs(varargin)
+  [p, q] = korvane(varargin{:});
+end
+
+function check(name, condition)
+  global passed failed
+  if condition
+    passed = passed + 1;
+  else
+    failed = failed + 1;
+    printf('FAILED: %s\n', name);
+  end
+end
+
+global passed failed
+passed = 0;
+failed = 0;
+args = argv();
+if numel(args) >= 1
+  addpath(args{1});
+end
+
+usage = sprintf(['korvane: Usage: C = korvane(a,b)\n       or: C = korvane(a)\n' ...
+                 '       or: c = korvane(a,b,Q)\nwhere the b matrix may be empty.']);
+lengths = 'korvane: Error: column lengths must agree';
+wrongq = 'korvane: Error: 3rd matrix argument has wrong dimensions';
+notdouble = @(n) sprintf('korvane: Error: argument %d must be a real, full double matrix', n);
+
+rand('seed', 7);
+a = (rand(7, 20) - 0.5) .* 10 .^ round(4 * rand(7, 20) - 2) + 1e3;
+b = (rand(7, 13) - 0.5) .* 10 .^ round(4 * rand(7, 13) - 2) + 1e3;
+Q = rand(20, 13) - 0.3;
+
+% The three call forms, bit for bit against the plain loops.
+check('korvane(a,b)', same_bits(korvane(a, b), loops_pairwise(a, b)));
+check('korvane(a)', same_bits(korvane(a), loops_pairwise(a, a)));
+check('korvane(a,[]) is korvane(a)', same_bits(korvane(a, []), korvane(a)));
+check('korvane(a,b,Q)', same_bits(korvane(a, b, Q), loops_weighted(a, b, Q)));
+Qa = rand(20, 20);
+check('korvane(a,[],Q)', same_bits(korvane(a, [], Qa), loops_weighted(a, a, Qa)));
+for D = [1 2 3 8 9 17 40]
+  x = randn(D, 11) * 100;
+  y = randn(D, 6) * 100;
+  check(sprintf('pairwise D=%d', D), same_bits(korvane(x, y), loops_pairwise(x, y)));
+  W = randn(11, 6);
+  check(sprintf('weighted D=%d', D), same_bits(korvane(x, y, W), loops_weighted(x, y, W)));
+end
+C = korvane(a);
+check('symmetric with zero diagonal', isequal(C, C') && all(diag(C) == 0));
+korvane(a, b);
+check('no output asked still gives ans', same_bits(ans, loops_pairwise(a, b)));
+
+% NaN, infinities and overflow.
+x = a;
+x(3, 5) = NaN;
+x(1, 2) = Inf;
+y = b;
+y(1, 4) = Inf;
+C = korvane(x, y);
+check('NaN row', all(isnan(C(5, :))));
+check('inf - inf is NaN', isnan(C(2, 4)));
+check('inf against finite', C(2, 1) == Inf);
+check('NaN and inf against loops', same_bits(C, loops_pairwise(x, y)));
+check('overflow gives +Inf', korvane([1e200; 0], [-1e200; 0]) == Inf);
+
+% Messages, as Octave shows them.
+check('no argument', strcmp(error_of(@() korvane()), usage));
+check('four arguments', strcmp(error_of(@() korvane(a, b, Q, Q)), usage));
+check('two outputs', strcmp(error_of(@() two_outputs(a, b)), usage));
+check('column lengths', strcmp(error_of(@() korvane(a, ones(6, 3))), lengths));
+check('column lengths before Q', strcmp(error_of(@() korvane(a, ones(6, 3), 'x')), lengths));
+check('0x0 a, 3-row b', strcmp(error_of(@() korvane(zeros(0, 0), ones(3, 2))), lengths));
+check('Q transposed', strcmp(error_of(@() korvane(a, b, Q')), wrongq));
+check('Q for empty b', strcmp(error_of(@() korvane(a, [], Q)), wrongq));
+check('Q 0x0 for 0x4 result', strcmp(error_of(@() korvane(zeros(3, 0), ones(3, 4), [])), wrongq));
+check('usage before classes', strcmp(error_of(@() two_outputs(single(a), ones(2))), usage));
+check('argument 1 before b rows', strcmp(error_of(@() korvane(int8(a), ones(2, 2))), notdouble(1)));
+
+% Edge shapes.
+check('empty b of other rows', same_bits(korvane(a, zeros(9, 0)), korvane(a)));
+check('empty char b', same_bits(korvane(a, ''), korvane(a)));
+check('empty cell b', same_bits(korvane(a, {}), korvane(a)));
+check('3x0 against 3x4', isequal(size(korvane(zeros(3, 0), ones(3, 4))), [0 4]));
+check('0x4 alone', same_bits(korvane(zeros(0, 4)), zeros(4, 4)));
+check('0x0 alone', isequal(size(korvane([])), [0 0]));
+check('weighted 3x0 with 0x4 Q', same_bits(korvane(zeros(3, 0), ones(3, 4), zeros(0, 4)), zeros(3, 1)));
+check('weighted zero weights', same_bits(korvane(a, b, zeros(20, 13)), zeros(7, 1)));
+
+% Every argument that is not a real, full double matrix is refused.
+makers = {@single, @int32, @(m) uint8(m > 0), @(m) m > 0, @(m) char(65 + (m > 0)), ...
+          @num2cell, @(m) struct('v', m), @sparse, @(m) complex(m, m)};
+for p = 1:3
+  for m = 1:numel(makers)
+    call = {a, b, Q};
+    call{p} = makers{m}(call{p});
+    msg = error_of(@() korvane(call{:}));
+    check(sprintf('class refusal %d of argument %d', m, p), strcmp(msg, notdouble(p)));
+  end
+end
+check('still working after refusals', same_bits(korvane(a, b), loops_pairwise(a, b)));
+
+% Many calls in a row, with errors among them.
+all_ok = true;
+expected = korvane(a, b);
+for round = 1:2000
+  all_ok = all_ok && same_bits(korvane(a, b), expected);
+  all_ok = all_ok && strcmp(error_of(@() korvane(a, ones(2, 2))), lengths);
+  all_ok = all_ok && strcmp(error_of(@() korvane(single(a))), notdouble(1));
+end
+check('many calls', all_ok);
+
+% help korvane comes from the help file beside the module.
+text = evalc('help korvane');
+check('help text', ~isempty(strfind(text, 'c = korvane(a,b,Q)')) && ~isempty(strfind(text, 'Exactness')));
+
+printf('%d passed, %d failed\n', passed, failed);
+if failed > 0
+  exit(1);
+end

@@ -1,0 +1,66 @@
+// The stand-in host for gateway tests: arrays with a class, complexity,
+// sparsity, shape and data; result creation; an error call that ends the
+// gateway call by throwing; and a log of every host operation made.
+#ifndef KORVANE_TESTS_STAND_IN_HOST_HPP
+#define KORVANE_TESTS_STAND_IN_HOST_HPP
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "mex.h"
+
+enum class ArrayClass {
+  double_class,
+  single_class,
+  int32_class,
+  logical_class,
+  char_class,
+  cell_class,
+  struct_class
+};
+
+struct mxArray_tag {
+  ArrayClass array_class = ArrayClass::double_class;
+  bool complex = false;
+  bool sparse = false;
+  std::size_t rows = 0;
+  std::size_t cols = 0;
+  // Real parts, stored as the class's element size: a gateway that reads a
+  // single or int32 array as doubles reads past this storage.
+  std::vector<unsigned char> storage;
+  std::vector<double> imaginary;
+};
+
+namespace stand_in {
+
+using ArrayPtr = std::unique_ptr<mxArray>;
+
+ArrayPtr make_double(std::size_t rows, std::size_t cols, const std::vector<double>& values = {});
+ArrayPtr make_array(ArrayClass array_class, std::size_t rows, std::size_t cols);
+ArrayPtr make_complex(std::size_t rows, std::size_t cols);
+ArrayPtr make_sparse(std::size_t rows, std::size_t cols);
+const double* values_of(const mxArray& array);
+
+struct HostCall {
+  std::string operation;
+  const mxArray* array;  // null for mxCreateDoubleMatrix and mexErrMsgTxt
+};
+
+// What one gateway call did.
+struct CallOutcome {
+  bool failed = false;
+  std::string message;                 // the text passed to mexErrMsgTxt
+  mxArray* slot = nullptr;             // output slot 1 after the call
+  std::size_t results_created = 0;     // mxCreateDoubleMatrix calls
+  std::vector<HostCall> calls;         // every host operation, in order
+  std::vector<double> values() const;  // the result's data
+};
+
+// Calls mexFunction as the host does; output slot 1 always exists.
+CallOutcome call(int nlhs, const std::vector<const mxArray*>& args);
+
+}  // namespace stand_in
+
+#endif
