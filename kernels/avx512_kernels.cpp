@@ -1,0 +1,232 @@
+// AVX-512F variant. Built with -mavx512f and no contraction; run only when
+// CPUID and XGETBV report AVX-512 state support.
+//
+// Pairwise: a 16 x 8 tile of entries in 16 zmm accumulators (16 lane points
+// in two vectors, 8 broadcast points). Weighted: up to 64 coordinates of c in
+// 8 zmm registers across the whole pair loop, vectorised across k.
+#include <immintrin.h>
+
+// GCC's own shuffle intrinsics start from _mm512_undefined_pd(), which its
+// -Wuninitialized then reports once inlined here.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+
+#include <cstddef>
+
+#include "kernel_variants.hpp"
+#include "tile_loop.hpp"
+
+namespace korvane::variants {
+
+namespace {
+
+__mmask8 first_lanes(std::size_t count) {
+  return count >= 8 ? static_cast<__mmask8>(0xFF) : static_cast<__mmask8>((1U << count) - 1U);
+}
+
+// rows[0..7] become their transpose in place: rows[l][q] <- rows[q][l].
+void transpose8x8(__m512d* rows) {
+  __m512d t[8];
+  for (int p = 0; p < 4; ++p) {
+    t[2 * p] = _mm512_unpacklo_pd(rows[2 * p], rows[2 * p + 1]);
+    t[2 * p + 1] = _mm512_unpackhi_pd(rows[2 * p], rows[2 * p + 1]);
+  }
+  const __m512d u0 = _mm512_shuffle_f64x2(t[0], t[2], 0x88);
+  const __m512d u1 = _mm512_shuffle_f64x2(t[1], t[3], 0x88);
+  const __m512d u2 = _mm512_shuffle_f64x2(t[0], t[2], 0xDD);
+  const __m512d u3 = _mm512_shuffle_f64x2(t[1], t[3], 0xDD);
+  const __m512d u4 = _mm512_shuffle_f64x2(t[4], t[6], 0x88);
+  const __m512d u5 = _mm512_shuffle_f64x2(t[5], t[7], 0x88);
+  const __m512d u6 = _mm512_shuffle_f64x2(t[4], t[6], 0xDD);
+  const __m512d u7 = _mm512_shuffle_f64x2(t[5], t[7], 0xDD);
+  rows[0] = _mm512_shuffle_f64x2(u0, u4, 0x88);
+  rows[1] = _mm512_shuffle_f64x2(u1, u5, 0x88);
+  rows[2] = _mm512_shuffle_f64x2(u2, u6, 0x88);
+  rows[3] = _mm512_shuffle_f64x2(u3, u7, 0x88);
+  rows[4] = _mm512_shuffle_f64x2(u0, u4, 0xDD);
+  rows[5] = _mm512_shuffle_f64x2(u1, u5, 0xDD);
+  rows[6] = _mm512_shuffle_f64x2(u2, u6, 0xDD);
+  rows[7] = _mm512_shuffle_f64x2(u3, u7, 0xDD);
+}
+
+struct PairwiseTile {
+  static constexpr std::size_t kLanes = 16;
+  static constexpr std::size_t kBroadcasts = 8;
+
+  // Eight coordinates of eight points at a time through an 8 x 8 transpose.
+  static void pack_full_panel(const double* points, std::size_t dim, std::size_t kc,
+                              double* panel) {
+    std::size_t k = 0;
+    for (; k + 8 <= kc; k += 8) {
+      for (std::size_t half = 0; half < kLanes; half += 8) {
+        __m512d block[8];
+        for (std::size_t l = 0; l < 8; ++l)
+          block[l] = _mm512_loadu_pd(points + (half + l) * dim + k);
+        transpose8x8(block);
+        for (std::size_t r = 0; r < 8; ++r)
+          _mm512_store_pd(panel + (k + r) * kLanes + half, block[r]);
+      }
+    }
+    for (; k < kc; ++k)
+      for (std::size_t l = 0; l < kLanes; ++l) panel[k * kLanes + l] = points[l * dim + k];
+  }
+
+  template <int KD, bool BInLanes>
+  static void run(std::size_t kc, const double* panel, const double* const* columns, double* c,
+                  std::size_t ldc, std::size_t m, std::size_t n, bool continue_sums) {
+    const std::size_t steps = KD > 0 ? static_cast<std::size_t>(KD) : kc;
+    __m512d lo[kBroadcasts];
+    __m512d hi[kBroadcasts];
+    alignas(64) double staged[kBroadcasts][kLanes] = {};
+    const __mmask8 lo_mask = first_lanes(m);
+    const __mmask8 hi_mask = first_lanes(m > 8 ? m - 8 : 0);
+
+    // Full tiles load and store whole vectors: masked moves are slow on some
+    // CPUs. With b in the lanes a full tile is moved through an 8 x 8
+    // transpose, so that C is still read and written along its columns.
+    const bool full = m == kLanes && n == kBroadcasts;
+    if (!continue_sums) {
+      for (std::size_t q = 0; q < kBroadcasts; ++q) lo[q] = hi[q] = _mm512_setzero_pd();
+    } else if (full && !BInLanes) {
+      for (std::size_t q = 0; q < kBroadcasts; ++q) {
+        lo[q] = _mm512_loadu_pd(c + q * ldc);
+        hi[q] = _mm512_loadu_pd(c + q * ldc + 8);
+      }
+    } else if (full) {
+      for (std::size_t l = 0; l < 8; ++l) {
+        lo[l] = _mm512_loadu_pd(c + l * ldc);
+        hi[l] = _mm512_loadu_pd(c + (l + 8) * ldc);
+      }
+      transpose8x8(lo);
+      transpose8x8(hi);
+    } else if (!BInLanes) {
+      for (std::size_t q = 0; q < kBroadcasts; ++q) {
+        lo[q] = _mm512_maskz_loadu_pd(q < n ? lo_mask : 0, c + q * ldc);
+        hi[q] = _mm512_maskz_loadu_pd(q < n ? hi_mask : 0, c + q * ldc + 8);
+      }
+    } else {
+      for (std::size_t q = 0; q < n; ++q)
+        for (std::size_t l = 0; l < m; ++l) staged[q][l] = c[q + l * ldc];
+      for (std::size_t q = 0; q < kBroadcasts; ++q) {
+        lo[q] = _mm512_load_pd(staged[q]);
+        hi[q] = _mm512_load_pd(staged[q] + 8);
+      }
+    }
+
+    for (std::size_t k = 0; k < steps; ++k) {
+      const __m512d lane_lo = _mm512_load_pd(panel + k * kLanes);
+      const __m512d lane_hi = _mm512_load_pd(panel + k * kLanes + 8);
+      for (std::size_t q = 0; q < kBroadcasts; ++q) {
+        const __m512d x = _mm512_set1_pd(columns[q][k]);
+        const __m512d t_lo = BInLanes ? _mm512_sub_pd(x, lane_lo) : _mm512_sub_pd(lane_lo, x);
+        const __m512d t_hi = BInLanes ? _mm512_sub_pd(x, lane_hi) : _mm512_sub_pd(lane_hi, x);
+        lo[q] = _mm512_add_pd(lo[q], _mm512_mul_pd(t_lo, t_lo));
+        hi[q] = _mm512_add_pd(hi[q], _mm512_mul_pd(t_hi, t_hi));
+      }
+    }
+
+    if (full && BInLanes) {
+      transpose8x8(lo);
+      transpose8x8(hi);
+      for (std::size_t l = 0; l < 8; ++l) {
+        _mm512_storeu_pd(c + l * ldc, lo[l]);
+        _mm512_storeu_pd(c + (l + 8) * ldc, hi[l]);
+      }
+    } else if (!BInLanes && m == kLanes) {
+      for (std::size_t q = 0; q < n; ++q) {
+        _mm512_storeu_pd(c + q * ldc, lo[q]);
+        _mm512_storeu_pd(c + q * ldc + 8, hi[q]);
+      }
+    } else if (!BInLanes) {
+      for (std::size_t q = 0; q < n; ++q) {
+        _mm512_mask_storeu_pd(c + q * ldc, lo_mask, lo[q]);
+        _mm512_mask_storeu_pd(c + q * ldc + 8, hi_mask, hi[q]);
+      }
+    } else {
+      for (std::size_t q = 0; q < kBroadcasts; ++q) {
+        _mm512_store_pd(staged[q], lo[q]);
+        _mm512_store_pd(staged[q] + 8, hi[q]);
+      }
+      for (std::size_t l = 0; l < m; ++l)
+        for (std::size_t q = 0; q < n; ++q) c[q + l * ldc] = staged[q][l];
+    }
+  }
+};
+
+// Coordinates k0 .. k0 + count - 1 of c, in NV vectors held in registers
+// while every pair passes once, in the fixed pair order.
+template <std::size_t NV>
+void weighted_block(const MatrixView& a, const MatrixView& b, const MatrixView& Q, double* sums,
+                    std::size_t k0, std::size_t count) {
+  const std::size_t dim = a.rows;
+  const std::size_t n_a = a.cols;
+  const std::size_t n_b = b.cols;
+  const __mmask8 tail = first_lanes(count - (NV - 1) * 8);
+  __m512d acc[NV];
+  for (std::size_t v = 0; v < NV; ++v) acc[v] = _mm512_setzero_pd();
+  for (std::size_t i = 0; i < n_a; ++i) {
+    const double* ai = a.data + i * dim + k0;
+    __m512d av[NV];
+    for (std::size_t v = 0; v < NV - 1; ++v) av[v] = _mm512_loadu_pd(ai + 8 * v);
+    av[NV - 1] = _mm512_maskz_loadu_pd(tail, ai + 8 * (NV - 1));
+    const double* weights = Q.data + i;  // row i of Q, stride n_a
+    for (std::size_t j = 0; j < n_b; ++j) {
+      // Q is read across its rows: fetch ahead down the row.
+      if (j + 8 < n_b)
+        _mm_prefetch(reinterpret_cast<const char*>(weights + (j + 8) * n_a), _MM_HINT_T0);
+      const __m512d w = _mm512_set1_pd(weights[j * n_a]);
+      const double* bj = b.data + j * dim + k0;
+      for (std::size_t v = 0; v < NV; ++v) {
+        const __m512d bv =
+            v < NV - 1 ? _mm512_loadu_pd(bj + 8 * v) : _mm512_maskz_loadu_pd(tail, bj + 8 * v);
+        const __m512d t = _mm512_sub_pd(av[v], bv);
+        acc[v] = _mm512_add_pd(acc[v], _mm512_mul_pd(_mm512_mul_pd(w, t), t));
+      }
+    }
+  }
+  for (std::size_t v = 0; v < NV - 1; ++v) _mm512_storeu_pd(sums + k0 + 8 * v, acc[v]);
+  _mm512_mask_storeu_pd(sums + k0 + 8 * (NV - 1), tail, acc[NV - 1]);
+}
+
+}  // namespace
+
+void pairwise_avx512(MatrixView a, MatrixView b, MatrixView C) {
+  tiling::pairwise<PairwiseTile>(a, b, C);
+}
+
+void weighted_avx512(MatrixView a, MatrixView b, MatrixView Q, MatrixView c) {
+  constexpr std::size_t block = 64;
+  for (std::size_t k0 = 0; k0 < a.rows; k0 += block) {
+    const std::size_t count = a.rows - k0 < block ? a.rows - k0 : block;
+    switch ((count + 7) / 8) {
+      case 1:
+        weighted_block<1>(a, b, Q, c.data, k0, count);
+        break;
+      case 2:
+        weighted_block<2>(a, b, Q, c.data, k0, count);
+        break;
+      case 3:
+        weighted_block<3>(a, b, Q, c.data, k0, count);
+        break;
+      case 4:
+        weighted_block<4>(a, b, Q, c.data, k0, count);
+        break;
+      case 5:
+        weighted_block<5>(a, b, Q, c.data, k0, count);
+        break;
+      case 6:
+        weighted_block<6>(a, b, Q, c.data, k0, count);
+        break;
+      case 7:
+        weighted_block<7>(a, b, Q, c.data, k0, count);
+        break;
+      default:
+        weighted_block<8>(a, b, Q, c.data, k0, count);
+        break;
+    }
+  }
+}
+
+}  // namespace korvane::variants

@@ -1,0 +1,184 @@
+// The portable macro-loop of the pairwise kernel, shared by the vector
+// variants; only the register-blocked tile is written per instruction set.
+//
+// One side (the "lane" side) is packed into a fixed stack buffer, coordinate
+// by coordinate, so that coordinate k of kLanes points is one contiguous run;
+// the other side is read in place and each coordinate broadcast. A tile of
+// kLanes x kBroadcasts entries stays in registers while k runs. Long sums are
+// cut into chunks of at most kc coordinates: a later chunk continues from the
+// partial sums the earlier one stored in C, so every entry is still one
+// sequential sum over ascending k. Edge tiles use the same loop with smaller
+// extents (m lanes, n broadcast columns).
+//
+// Every name here is a template on the tile type, so each instruction-set
+// translation unit gets its own instantiations, compiled with its own flags.
+#ifndef KORVANE_KERNELS_TILE_LOOP_HPP
+#define KORVANE_KERNELS_TILE_LOOP_HPP
+
+#include <cstddef>
+
+#if !defined(__GNUC__) && !defined(__clang__)
+#include <xmmintrin.h>
+#endif
+
+#include "distance_kernels.hpp"
+
+namespace korvane::tiling {
+
+// The packing buffer: 16 KB of stack, whatever the input size.
+constexpr std::size_t kPanelDoubles = 2048;
+
+// Internal linkage: each instruction-set unit keeps its own copy.
+static constexpr std::size_t smaller(std::size_t x, std::size_t y) {
+  return x < y ? x : y;
+}
+
+// Tile requirements: kLanes and kBroadcasts;
+//   static void pack_full_panel(const double* points, std::size_t dim, std::size_t kc,
+//       double* panel);
+// which stores coordinate k of point l (points + l * dim + k) at
+// panel[k * kLanes + l] for kLanes points and kc coordinates; and
+//   template <int KD, bool BInLanes> static void run(std::size_t kc, const double* panel,
+//       const double* const* columns, double* c, std::size_t ldc, std::size_t m,
+//       std::size_t n, bool continue_sums);
+// panel holds kc rows of kLanes packed coordinates; columns[q] points at kc
+// contiguous coordinates of broadcast point q; KD > 0 fixes kc at compile
+// time. Without BInLanes, entry (lane l, column q) is c[l + q * ldc] and the
+// difference is lane minus broadcast; with it, the entry is c[q + l * ldc] and
+// the difference is broadcast minus lane (a's coordinate always comes first).
+static inline void prefetch(const double* address) {
+#if defined(__GNUC__) || defined(__clang__)
+  __builtin_prefetch(address);
+#else
+  _mm_prefetch(reinterpret_cast<const char*>(address), _MM_HINT_T0);
+#endif
+}
+
+// Packs coordinates k0 .. k0 + kc - 1 of points first .. first + count - 1,
+// and asks for the same coordinates of the next count points meanwhile: with
+// long sums the packed side streams from memory.
+template <class Tile>
+void pack_panels(const MatrixView& points, std::size_t first, std::size_t count, std::size_t k0,
+                 std::size_t kc, double* buffer) {
+  constexpr std::size_t lanes = Tile::kLanes;
+  const std::size_t dim = points.rows;
+  const std::size_t ahead = kc >= 16 ? smaller(count, points.cols - first - count) : 0;
+  for (std::size_t point = first + count; point < first + count + ahead; ++point) {
+    const double* src = points.data + point * dim + k0;
+    for (std::size_t k = 0; k < kc; k += 8) prefetch(src + k);
+  }
+  for (std::size_t p = 0; p * lanes < count; ++p) {
+    double* panel = buffer + p * lanes * kc;
+    if (count - p * lanes >= lanes) {
+      Tile::pack_full_panel(points.data + (first + p * lanes) * dim + k0, dim, kc, panel);
+      continue;
+    }
+    for (std::size_t l = 0; l < lanes; ++l) {
+      const std::size_t point = p * lanes + l;
+      if (point < count) {
+        const double* src = points.data + (first + point) * dim + k0;
+        for (std::size_t k = 0; k < kc; ++k) panel[k * lanes + l] = src[k];
+      } else {
+        for (std::size_t k = 0; k < kc; ++k) panel[k * lanes + l] = 0.0;
+      }
+    }
+  }
+}
+
+template <class Tile, int KD, bool BInLanes>
+void sweep(std::size_t kc, const double* buffer, std::size_t first, std::size_t count,
+           const MatrixView& streamed, std::size_t k0, const MatrixView& C, bool continue_sums) {
+  constexpr std::size_t lanes = Tile::kLanes;
+  constexpr std::size_t broadcasts = Tile::kBroadcasts;
+  const std::size_t dim = streamed.rows;
+  const std::size_t ldc = C.rows;
+  for (std::size_t r0 = 0; r0 < streamed.cols; r0 += broadcasts) {
+    const std::size_t n = smaller(broadcasts, streamed.cols - r0);
+    // Missing columns of an edge tile repeat the last one; they are computed
+    // but never stored.
+    const double* columns[broadcasts];
+    for (std::size_t q = 0; q < broadcasts; ++q) {
+      columns[q] = streamed.data + (r0 + smaller(q, n - 1)) * dim + k0;
+    }
+    for (std::size_t p = 0; p * lanes < count; ++p) {
+      const std::size_t lane0 = first + p * lanes;
+      const std::size_t m = smaller(lanes, count - p * lanes);
+      double* c = BInLanes ? C.data + r0 + lane0 * ldc : C.data + lane0 + r0 * ldc;
+      Tile::template run<KD, BInLanes>(kc, buffer + p * lanes * kc, columns, c, ldc, m, n,
+                                       continue_sums);
+    }
+  }
+}
+
+template <class Tile, bool BInLanes>
+void sweep_any_depth(std::size_t kc, const double* buffer, std::size_t first, std::size_t count,
+                     const MatrixView& streamed, std::size_t k0, const MatrixView& C,
+                     bool continue_sums) {
+  constexpr int full_chunk = static_cast<int>(kPanelDoubles / Tile::kLanes);
+  // Short sums unrolled completely; a full chunk unrolled by the compiler.
+  switch (kc) {
+    case 1:
+      return sweep<Tile, 1, BInLanes>(kc, buffer, first, count, streamed, k0, C, continue_sums);
+    case 2:
+      return sweep<Tile, 2, BInLanes>(kc, buffer, first, count, streamed, k0, C, continue_sums);
+    case 3:
+      return sweep<Tile, 3, BInLanes>(kc, buffer, first, count, streamed, k0, C, continue_sums);
+    case 4:
+      return sweep<Tile, 4, BInLanes>(kc, buffer, first, count, streamed, k0, C, continue_sums);
+    case 5:
+      return sweep<Tile, 5, BInLanes>(kc, buffer, first, count, streamed, k0, C, continue_sums);
+    case 6:
+      return sweep<Tile, 6, BInLanes>(kc, buffer, first, count, streamed, k0, C, continue_sums);
+    case 7:
+      return sweep<Tile, 7, BInLanes>(kc, buffer, first, count, streamed, k0, C, continue_sums);
+    case 8:
+      return sweep<Tile, 8, BInLanes>(kc, buffer, first, count, streamed, k0, C, continue_sums);
+    case full_chunk:
+      return sweep<Tile, full_chunk, BInLanes>(kc, buffer, first, count, streamed, k0, C,
+                                               continue_sums);
+    default:
+      return sweep<Tile, 0, BInLanes>(kc, buffer, first, count, streamed, k0, C, continue_sums);
+  }
+}
+
+template <class Tile, bool BInLanes>
+void pairwise_tiled(const MatrixView& a, const MatrixView& b, const MatrixView& C) {
+  const MatrixView& packed = BInLanes ? b : a;
+  const MatrixView& streamed = BInLanes ? a : b;
+  const std::size_t dim = a.rows;
+  constexpr std::size_t max_chunk = kPanelDoubles / Tile::kLanes;
+  // With a short sum, several panels share the buffer, so that each group of
+  // broadcast columns meets many lane points before moving on.
+  const std::size_t first_chunk = smaller(dim, max_chunk);
+  const std::size_t group = kPanelDoubles / (Tile::kLanes * first_chunk) * Tile::kLanes;
+  alignas(64) double buffer[kPanelDoubles];
+  for (std::size_t first = 0; first < packed.cols; first += group) {
+    const std::size_t count = smaller(group, packed.cols - first);
+    for (std::size_t k0 = 0; k0 < dim; k0 += max_chunk) {
+      const std::size_t kc = smaller(max_chunk, dim - k0);
+      pack_panels<Tile>(packed, first, count, k0, kc, buffer);
+      sweep_any_depth<Tile, BInLanes>(kc, buffer, first, count, streamed, k0, C, k0 > 0);
+    }
+  }
+}
+
+// The choice of lane side: a's points in the lanes writes C in storage order,
+// but packing a costs as much as a few broadcast columns of work, so when b
+// has only a few points (and a many), b's points go in the lanes instead.
+template <class Tile>
+void pairwise(const MatrixView& a, const MatrixView& b, const MatrixView& C) {
+  if (a.cols == 0 || b.cols == 0) return;
+  if (a.rows == 0) {
+    for (std::size_t n = 0; n < a.cols * b.cols; ++n) C.data[n] = 0.0;
+    return;
+  }
+  if (b.cols <= 2 * Tile::kLanes && a.cols > b.cols && a.rows > 8) {
+    pairwise_tiled<Tile, true>(a, b, C);
+  } else {
+    pairwise_tiled<Tile, false>(a, b, C);
+  }
+}
+
+}  // namespace korvane::tiling
+
+#endif
