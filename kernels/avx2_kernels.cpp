@@ -37,7 +37,7 @@ struct PairwiseTile {
     const std::size_t steps = KD > 0 ? static_cast<std::size_t>(KD) : kc;
     __m256d lo[kBroadcasts];
     __m256d hi[kBroadcasts];
-    alignas(32) double staged[kBroadcasts][kLanes] = {};
+    alignas(32) double staged[kBroadcasts][kLanes];
     const __m256i lo_mask = first_lanes(m);
     const __m256i hi_mask = first_lanes(m > 4 ? m - 4 : 0);
 
@@ -56,8 +56,10 @@ struct PairwiseTile {
         hi[q] = _mm256_maskload_pd(cq + 4, hi_mask);
       }
     } else {
-      for (std::size_t q = 0; q < n; ++q)
-        for (std::size_t l = 0; l < m; ++l) staged[q][l] = c[q + l * ldc];
+      // Edge tile: entries outside it start from zero and are never stored.
+      for (std::size_t q = 0; q < kBroadcasts; ++q)
+        for (std::size_t l = 0; l < kLanes; ++l)
+          staged[q][l] = q < n && l < m ? c[q + l * ldc] : 0.0;
       for (std::size_t q = 0; q < kBroadcasts; ++q) {
         lo[q] = _mm256_load_pd(staged[q]);
         hi[q] = _mm256_load_pd(staged[q] + 4);

@@ -78,7 +78,7 @@ struct PairwiseTile {
     const std::size_t steps = KD > 0 ? static_cast<std::size_t>(KD) : kc;
     __m512d lo[kBroadcasts];
     __m512d hi[kBroadcasts];
-    alignas(64) double staged[kBroadcasts][kLanes] = {};
+    alignas(64) double staged[kBroadcasts][kLanes];
     const __mmask8 lo_mask = first_lanes(m);
     const __mmask8 hi_mask = first_lanes(m > 8 ? m - 8 : 0);
 
@@ -106,8 +106,10 @@ struct PairwiseTile {
         hi[q] = _mm512_maskz_loadu_pd(q < n ? hi_mask : 0, c + q * ldc + 8);
       }
     } else {
-      for (std::size_t q = 0; q < n; ++q)
-        for (std::size_t l = 0; l < m; ++l) staged[q][l] = c[q + l * ldc];
+      // Edge tile: entries outside it start from zero and are never stored.
+      for (std::size_t q = 0; q < kBroadcasts; ++q)
+        for (std::size_t l = 0; l < kLanes; ++l)
+          staged[q][l] = q < n && l < m ? c[q + l * ldc] : 0.0;
       for (std::size_t q = 0; q < kBroadcasts; ++q) {
         lo[q] = _mm512_load_pd(staged[q]);
         hi[q] = _mm512_load_pd(staged[q] + 8);
