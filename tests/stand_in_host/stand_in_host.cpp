@@ -86,14 +86,14 @@ std::vector<double> CallOutcome::values() const {
   return std::vector<double>(data, data + slot->rows * slot->cols);
 }
 
-CallOutcome call(int nlhs, const std::vector<const mxArray*>& args) {
+CallOutcome call(Gateway gateway, int nlhs, const std::vector<const mxArray*>& args) {
   CallOutcome outcome;
   created_arrays.clear();
   current_log = &outcome.calls;
   mxArray* slots[1] = {nullptr};
   std::vector<const mxArray*> arguments = args;
   try {
-    mexFunction(nlhs, slots, static_cast<int>(arguments.size()), arguments.data());
+    gateway(nlhs, slots, static_cast<int>(arguments.size()), arguments.data());
   } catch (const GatewayError& error) {
     outcome.failed = true;
     outcome.message = error.message;

@@ -58,8 +58,15 @@ struct CallOutcome {
   std::vector<double> values() const;  // the result's data
 };
 
-// Calls mexFunction as the host does; output slot 1 always exists.
-CallOutcome call(int nlhs, const std::vector<const mxArray*>& args);
+using Gateway = void (*)(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]);
+
+// Calls the gateway as the host does; output slot 1 always exists. The first
+// form calls the mexFunction linked into the program, the second one found
+// elsewhere, such as in a loaded module.
+CallOutcome call(Gateway gateway, int nlhs, const std::vector<const mxArray*>& args);
+inline CallOutcome call(int nlhs, const std::vector<const mxArray*>& args) {
+  return call(&mexFunction, nlhs, args);
+}
 
 }  // namespace stand_in
 

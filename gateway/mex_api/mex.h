@@ -1,0 +1,44 @@
+/* Our own declaration of the host's MEX interface: the types and the
+ * operations the gateway uses, with MATLAB's documented signatures. The
+ * tests' stand-in host implements it, and the Windows DLLs are built against
+ * it, importing the operations from libmx.dll and libmex.dll (libmx.def,
+ * libmex.def). Real hosts' modules use the host's own mex.h. */
+#ifndef KORVANE_MEX_API_MEX_H
+#define KORVANE_MEX_API_MEX_H
+
+#include <stddef.h>
+#ifndef __cplusplus
+#include <stdbool.h>
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef struct mxArray_tag mxArray;
+typedef size_t mwSize;
+typedef enum { mxREAL = 0, mxCOMPLEX = 1 } mxComplexity;
+
+#if defined(_WIN32) && defined(KORVANE_MEX_API_IMPORTS)
+#define KORVANE_MEX_API __declspec(dllimport)
+#else
+#define KORVANE_MEX_API
+#endif
+
+KORVANE_MEX_API double* mxGetPr(const mxArray* array);
+KORVANE_MEX_API size_t mxGetM(const mxArray* array);
+KORVANE_MEX_API size_t mxGetN(const mxArray* array);
+KORVANE_MEX_API bool mxIsEmpty(const mxArray* array);
+KORVANE_MEX_API bool mxIsDouble(const mxArray* array);
+KORVANE_MEX_API bool mxIsComplex(const mxArray* array);
+KORVANE_MEX_API bool mxIsSparse(const mxArray* array);
+KORVANE_MEX_API mxArray* mxCreateDoubleMatrix(mwSize m, mwSize n, mxComplexity complexity);
+KORVANE_MEX_API void mexErrMsgTxt(const char* message);
+
+void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

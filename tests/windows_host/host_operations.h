@@ -1,0 +1,23 @@
+/* The stand-in host's operations, handed at start-up to our libmx.dll and
+ * libmex.dll, whose exports only pass each call on. A module loaded into the
+ * test program binds to those DLLs by name, as it would in a real host. */
+#ifndef KORVANE_TESTS_HOST_OPERATIONS_H
+#define KORVANE_TESTS_HOST_OPERATIONS_H
+
+#include "mex.h"
+
+typedef struct {
+  double* (*get_pr)(const mxArray* array);
+  size_t (*get_m)(const mxArray* array);
+  size_t (*get_n)(const mxArray* array);
+  bool (*is_empty)(const mxArray* array);
+  bool (*is_double)(const mxArray* array);
+  bool (*is_complex)(const mxArray* array);
+  bool (*is_sparse)(const mxArray* array);
+  mxArray* (*create_double_matrix)(mwSize m, mwSize n, mxComplexity complexity);
+  void (*err_msg_txt)(const char* message);
+} HostOperations;
+
+typedef void (*AttachHost)(const HostOperations* operations);
+
+#endif

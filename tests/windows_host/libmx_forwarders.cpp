@@ -1,0 +1,40 @@
+// libmx.dll for the Windows test host: the array operations, exported by the
+// same .def file the module's import library is made from.
+#include "host_operations.h"
+
+namespace {
+const HostOperations* host = nullptr;
+}
+
+extern "C" {
+
+__declspec(dllexport) void stand_in_attach(const HostOperations* operations) {
+  host = operations;
+}
+
+double* mxGetPr(const mxArray* array) {
+  return host->get_pr(array);
+}
+size_t mxGetM(const mxArray* array) {
+  return host->get_m(array);
+}
+size_t mxGetN(const mxArray* array) {
+  return host->get_n(array);
+}
+bool mxIsEmpty(const mxArray* array) {
+  return host->is_empty(array);
+}
+bool mxIsDouble(const mxArray* array) {
+  return host->is_double(array);
+}
+bool mxIsComplex(const mxArray* array) {
+  return host->is_complex(array);
+}
+bool mxIsSparse(const mxArray* array) {
+  return host->is_sparse(array);
+}
+mxArray* mxCreateDoubleMatrix(mwSize m, mwSize n, mxComplexity complexity) {
+  return host->create_double_matrix(m, n, complexity);
+}
+
+}  // extern "C"

@@ -1,0 +1,200 @@
+// A Windows host for the built module: loads korvane.mexw64 with LoadLibrary,
+// finds mexFunction with GetProcAddress and runs every call form and every
+// error through our libmx.dll and libmex.dll. Results must equal the plain
+// loops bit for bit and messages must match byte for byte; an error must end
+// the call across the DLL boundary, leaving no result behind.
+//
+// Usage: windows_host_tests [path to korvane.mexw64]
+#include <windows.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "host_operations.h"
+#include "reference_loops.hpp"
+#include "stand_in_host.hpp"
+
+namespace {
+
+using stand_in::CallOutcome;
+
+int checks = 0;
+int failures = 0;
+
+void check(bool ok, const std::string& what) {
+  ++checks;
+  if (!ok) {
+    ++failures;
+    std::printf("FAILED: %s\n", what.c_str());
+  }
+}
+
+bool same_bits(const std::vector<double>& actual, const std::vector<double>& expected) {
+  if (actual.size() != expected.size()) return false;
+  for (std::size_t n = 0; n < actual.size(); ++n) {
+    if (std::isnan(actual[n]) && std::isnan(expected[n])) continue;
+    if (std::memcmp(&actual[n], &expected[n], sizeof(double)) != 0) return false;
+  }
+  return true;
+}
+
+// Deterministic values of mixed sign and magnitude.
+std::vector<double> values(std::size_t count, std::uint32_t seed) {
+  std::vector<double> v(count);
+  std::uint32_t state = seed * 2654435761U + 1U;
+  for (double& x : v) {
+    state = state * 1664525U + 1013904223U;
+    x = (static_cast<double>(state >> 8) / 16777216.0 - 0.5) * 1e3 / 7.0;
+  }
+  return v;
+}
+
+void expect_result(const CallOutcome& outcome, std::size_t rows, std::size_t cols,
+                   const std::vector<double>& expected, const std::string& what) {
+  const bool shaped = !outcome.failed && outcome.slot != nullptr && outcome.slot->rows == rows &&
+                      outcome.slot->cols == cols && outcome.results_created == 1;
+  check(shaped, what + ": a " + std::to_string(rows) + "x" + std::to_string(cols) + " result");
+  if (shaped) check(same_bits(outcome.values(), expected), what + ": bit-identical values");
+}
+
+void expect_error(const CallOutcome& outcome, const std::string& message, const std::string& what) {
+  check(outcome.failed, what + ": fails");
+  check(outcome.message == message, what + ": message \"" + outcome.message + "\"");
+  check(outcome.results_created == 0 && outcome.slot == nullptr, what + ": no result left");
+  // The error call ended the gateway call: no host operation came after it.
+  check(!outcome.calls.empty() && outcome.calls.back().operation == "mexErrMsgTxt",
+        what + ": nothing runs after the error call");
+}
+
+const char kUsageText[] =
+    "Usage: C = korvane(a,b)\n"
+    "       or: C = korvane(a)\n"
+    "       or: c = korvane(a,b,Q)\n"
+    "where the b matrix may be empty.";
+
+// The module's gateway, called as the host calls it.
+struct Module {
+  stand_in::Gateway gateway;
+  CallOutcome operator()(int nlhs, const std::vector<const mxArray*>& args) const {
+    return stand_in::call(gateway, nlhs, args);
+  }
+};
+
+void run_checks(const Module& korvane) {
+  const std::size_t dim = 19, n_a = 37, n_b = 53;
+  const std::vector<double> a_values = values(dim * n_a, 1), b_values = values(dim * n_b, 2);
+  const auto a = stand_in::make_double(dim, n_a, a_values);
+  const auto b = stand_in::make_double(dim, n_b, b_values);
+  const auto empty = stand_in::make_double(0, 0);
+
+  expect_result(korvane(1, {a.get(), b.get()}), n_a, n_b,
+                reference::pairwise(a_values.data(), b_values.data(), dim, n_a, n_b),
+                "korvane(a,b)");
+  const std::vector<double> within =
+      reference::pairwise(a_values.data(), a_values.data(), dim, n_a, n_a);
+  expect_result(korvane(1, {a.get()}), n_a, n_a, within, "korvane(a)");
+  expect_result(korvane(1, {a.get(), empty.get()}), n_a, n_a, within, "korvane(a,[])");
+  expect_result(korvane(0, {a.get()}), n_a, n_a, within, "korvane(a) with no output asked");
+
+  const std::vector<double> q_values = values(n_a * n_b, 3);
+  const auto Q = stand_in::make_double(n_a, n_b, q_values);
+  expect_result(
+      korvane(1, {a.get(), b.get(), Q.get()}), dim, 1,
+      reference::weighted(a_values.data(), b_values.data(), q_values.data(), dim, n_a, n_b),
+      "korvane(a,b,Q)");
+  const std::vector<double> q_square = values(n_a * n_a, 4);
+  const auto Q_square = stand_in::make_double(n_a, n_a, q_square);
+  expect_result(
+      korvane(1, {a.get(), empty.get(), Q_square.get()}), dim, 1,
+      reference::weighted(a_values.data(), a_values.data(), q_square.data(), dim, n_a, n_a),
+      "korvane(a,[],Q)");
+
+  const double inf = HUGE_VAL;
+  const std::vector<double> special_values = {std::nan(""), 1.0, inf, 2.0, -0.0, 1e300};
+  const auto special = stand_in::make_double(2, 3, special_values);
+  expect_result(korvane(1, {special.get()}), 3, 3,
+                reference::pairwise(special_values.data(), special_values.data(), 2, 3, 3),
+                "NaN, infinities and overflow");
+
+  expect_result(korvane(1, {empty.get()}), 0, 0, {}, "korvane of 0x0");
+  const auto no_rows = stand_in::make_double(0, 4);
+  expect_result(korvane(1, {no_rows.get()}), 4, 4, std::vector<double>(16, 0.0), "korvane of 0x4");
+  const auto no_points = stand_in::make_double(3, 0);
+  const auto b34 = stand_in::make_double(3, 4, values(12, 5));
+  expect_result(korvane(1, {no_points.get(), b34.get()}), 0, 4, {}, "3x0 against 3x4");
+
+  expect_error(korvane(1, {}), kUsageText, "no argument");
+  expect_error(korvane(1, {a.get(), b.get(), Q.get(), Q.get()}), kUsageText, "four arguments");
+  expect_error(korvane(2, {a.get(), b.get()}), kUsageText, "two outputs");
+  const auto b4 = stand_in::make_double(4, 2, values(8, 6));
+  expect_error(korvane(1, {a.get(), b4.get()}), "Error: column lengths must agree",
+               "row counts differ");
+  expect_error(korvane(1, {a.get(), b4.get(), empty.get()}), "Error: column lengths must agree",
+               "row counts differ before Q is looked at");
+  const auto Q_transposed = stand_in::make_double(n_b, n_a, values(n_a * n_b, 7));
+  expect_error(korvane(1, {a.get(), b.get(), Q_transposed.get()}),
+               "Error: 3rd matrix argument has wrong dimensions", "Q transposed");
+
+  const auto int32 = stand_in::make_array(ArrayClass::int32_class, dim, n_a);
+  const auto complex = stand_in::make_complex(dim, n_a);
+  const auto sparse = stand_in::make_sparse(n_a, n_b);
+  expect_error(korvane(1, {int32.get()}), "Error: argument 1 must be a real, full double matrix",
+               "int32 argument 1");
+  expect_error(korvane(1, {a.get(), complex.get()}),
+               "Error: argument 2 must be a real, full double matrix", "complex argument 2");
+  expect_error(korvane(1, {a.get(), b.get(), sparse.get()}),
+               "Error: argument 3 must be a real, full double matrix", "sparse argument 3");
+
+  // Errors thrown through the module many times leave it working.
+  int sound = 0;
+  for (int n = 0; n < 2000; ++n) {
+    const CallOutcome failed = korvane(1, {a.get(), b4.get()});
+    const CallOutcome passed = korvane(1, {special.get()});
+    if (failed.failed && !passed.failed && passed.slot != nullptr) ++sound;
+  }
+  check(sound == 2000, "2000 failing and passing calls in turn");
+}
+
+template <typename Function>
+Function symbol(HMODULE module, const char* name) {
+  // Through void (*)(void), the one cast between function types GCC accepts
+  // silently.
+  return reinterpret_cast<Function>(reinterpret_cast<void (*)(void)>(GetProcAddress(module, name)));
+}
+
+const HostOperations kStandInHost = {mxGetPr,     mxGetM,      mxGetN,     mxIsEmpty,
+                                     mxIsDouble,  mxIsComplex, mxIsSparse, mxCreateDoubleMatrix,
+                                     mexErrMsgTxt};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const char* module_path = argc > 1 ? argv[1] : "korvane.mexw64";
+  for (const char* library : {"libmx.dll", "libmex.dll"}) {
+    const HMODULE host_library = LoadLibraryA(library);
+    const AttachHost attach =
+        host_library != nullptr ? symbol<AttachHost>(host_library, "stand_in_attach") : nullptr;
+    if (attach == nullptr) {
+      std::printf("FAILED: cannot load %s\n", library);
+      return 1;
+    }
+    attach(&kStandInHost);
+  }
+  const HMODULE module = LoadLibraryA(module_path);
+  if (module == nullptr) {
+    std::printf("FAILED: LoadLibrary(%s): error %lu\n", module_path, GetLastError());
+    return 1;
+  }
+  const Module korvane{symbol<stand_in::Gateway>(module, "mexFunction")};
+  if (korvane.gateway == nullptr) {
+    std::printf("FAILED: %s exports no mexFunction\n", module_path);
+    return 1;
+  }
+  run_checks(korvane);
+  std::printf("%s: %d checks, %d failed\n", module_path, checks, failures);
+  return failures == 0 ? 0 : 1;
+}
