@@ -1,18 +1,21 @@
 # Entry points for a fresh Debian 12 machine; each installs what it needs.
 #   make demo   build the module and run the Octave demonstration
-#   make test   build everything and run the whole test suite: this machine,
-#               32-bit x86 under qemu-i386, the Windows DLLs (64-bit under Wine)
+#   make test   build everything and run the whole test suite: this machine
+#               (with valgrind and the Octave soak), the sanitizers and the
+#               fuzzer, 32-bit x86 under qemu-i386, the Windows DLLs (the
+#               64-bit one under Wine)
 #   make bench  run the benchmarks
 
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-BUILD_PACKAGES = build-essential cmake googletest libgtest-dev libbenchmark-dev
+BUILD_PACKAGES = build-essential cmake googletest libgtest-dev libbenchmark-dev valgrind
 OCTAVE_PACKAGES = octave liboctave-dev
-CROSS_PACKAGES = g++-multilib qemu-user g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64
-CROSS_PRESETS = linux-i386 windows-x86 windows-x64
+PRESET_PACKAGES = clang libclang-rt-14-dev g++-multilib qemu-user \
+                  g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64
+PRESETS = sanitize linux-i386 windows-x86 windows-x64
 
-.PHONY: all deps cross-deps build demo test test-native test-cross bench clean
+.PHONY: all deps preset-deps build demo test test-native test-presets bench clean
 
 all: build
 
@@ -26,17 +29,17 @@ build: deps
 demo: build
 	octave-cli --no-gui --norc --no-history -q --eval "addpath('$(abspath $(BUILD_DIR))'); run('examples/korvane_demo.m')"
 
-cross-deps:
-	@sh scripts/install-deps.sh $(CROSS_PACKAGES)
+preset-deps:
+	@sh scripts/install-deps.sh $(PRESET_PACKAGES)
 
-test: test-native test-cross
+test: test-native test-presets
 
 test-native: build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
 
 # Each preset builds in build/<preset> and runs its tests there.
-test-cross: cross-deps
-	for preset in $(CROSS_PRESETS); do \
+test-presets: preset-deps
+	for preset in $(PRESETS); do \
 	  cmake --preset $$preset && cmake --build build/$$preset -j $(JOBS) && \
 	  (cd build/$$preset && ctest --output-on-failure -j $(JOBS)) || exit 1; \
 	done

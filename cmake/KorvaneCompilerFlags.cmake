@@ -25,6 +25,15 @@ elseif(MSVC)
   set(KORVANE_PRODUCT_WARNING_FLAGS ${KORVANE_WARNING_FLAGS})
 endif()
 
+# Sanitized builds (tests only: a sanitized module cannot load into a host
+# that was not built with the same runtime). Any finding ends the program.
+if(KORVANE_SANITIZE OR KORVANE_FUZZ)
+  set(KORVANE_SANITIZER_FLAGS -fsanitize=address,undefined -fno-sanitize-recover=all
+                              -fno-omit-frame-pointer)
+  add_compile_options(${KORVANE_SANITIZER_FLAGS})
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
 # Whether the x86-64 vector variants are compiled in.
 set(KORVANE_X86_64 OFF)
 if(CMAKE_SIZEOF_VOID_P EQUAL 8 AND CMAKE_SYSTEM_PROCESSOR MATCHES "^(x86_64|AMD64|amd64|x64)$")

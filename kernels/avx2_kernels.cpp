@@ -138,6 +138,11 @@ void pairwise_avx2(MatrixView a, MatrixView b, MatrixView C) {
 }
 
 void weighted_avx2(MatrixView a, MatrixView b, MatrixView Q, MatrixView c) {
+  if (a.cols == 0 || b.cols == 0) {
+    // No pairs: every sum stays +0.0, and Q's data may be null.
+    for (std::size_t k = 0; k < a.rows; ++k) c.data[k] = 0.0;
+    return;
+  }
   constexpr std::size_t block = 32;
   for (std::size_t k0 = 0; k0 < a.rows; k0 += block) {
     const std::size_t count = a.rows - k0 < block ? a.rows - k0 : block;

@@ -76,7 +76,16 @@ ArrayPtr make_sparse(std::size_t rows, std::size_t cols) {
   return array;
 }
 
+ArrayPtr make_view(std::size_t rows, std::size_t cols, double* data) {
+  auto array = std::make_unique<mxArray>();
+  array->rows = rows;
+  array->cols = cols;
+  array->external_data = data;
+  return array;
+}
+
 const double* values_of(const mxArray& array) {
+  if (array.external_data != nullptr) return array.external_data;
   return reinterpret_cast<const double*>(array.storage.data());
 }
 
@@ -116,7 +125,7 @@ extern "C" {
 
 double* mxGetPr(const mxArray* array) {
   log_call("mxGetPr", array);
-  return reinterpret_cast<double*>(const_cast<unsigned char*>(array->storage.data()));
+  return const_cast<double*>(stand_in::values_of(*array));
 }
 
 size_t mxGetM(const mxArray* array) {

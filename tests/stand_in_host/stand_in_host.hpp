@@ -31,6 +31,8 @@ struct mxArray_tag {
   // single or int32 array as doubles reads past this storage.
   std::vector<unsigned char> storage;
   std::vector<double> imaginary;
+  // Data held elsewhere (make_view): mxGetPr returns this instead.
+  double* external_data = nullptr;
 };
 
 namespace stand_in {
@@ -41,6 +43,8 @@ ArrayPtr make_double(std::size_t rows, std::size_t cols, const std::vector<doubl
 ArrayPtr make_array(ArrayClass array_class, std::size_t rows, std::size_t cols);
 ArrayPtr make_complex(std::size_t rows, std::size_t cols);
 ArrayPtr make_sparse(std::size_t rows, std::size_t cols);
+// A double array over storage the caller owns and keeps alive.
+ArrayPtr make_view(std::size_t rows, std::size_t cols, double* data);
 const double* values_of(const mxArray& array);
 
 struct HostCall {
