@@ -1,9 +1,10 @@
 # Entry points for a fresh Debian 12 machine; each installs what it needs.
-#   make demo   build the module and run the Octave demonstration
+#   make demo   build the module and run the Octave examples
 #   make test   build everything and run the whole test suite: this machine
 #               (with valgrind and the Octave soak), the sanitizers and the
 #               fuzzer, 32-bit x86 under qemu-i386, the Windows DLLs (the
 #               64-bit one under Wine)
+#   make dist   make the Octave package archive build/korvane-<version>.tar.gz
 #   make bench  run the benchmarks
 
 BUILD_DIR ?= build
@@ -15,7 +16,7 @@ PRESET_PACKAGES = clang libclang-rt-14-dev g++-multilib qemu-user \
                   g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64
 PRESETS = sanitize linux-i386 windows-x86 windows-x64
 
-.PHONY: all deps preset-deps build demo test test-native test-presets bench clean
+.PHONY: all deps preset-deps build demo dist test test-native test-presets bench clean
 
 all: build
 
@@ -27,7 +28,15 @@ build: deps
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 
 demo: build
-	octave-cli --no-gui --norc --no-history -q --eval "addpath('$(abspath $(BUILD_DIR))'); run('examples/korvane_demo.m')"
+	for example in examples/*.m; do \
+	  echo "== $$example"; \
+	  octave-cli --no-gui --norc --no-history -q \
+	    --eval "addpath('$(abspath $(BUILD_DIR))'); run('$$example')" || exit 1; \
+	done
+
+# The Octave package archive, build/korvane-<version>.tar.gz.
+dist:
+	sh scripts/make-dist.sh $(BUILD_DIR)
 
 preset-deps:
 	@sh scripts/install-deps.sh $(PRESET_PACKAGES)

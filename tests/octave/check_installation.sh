@@ -1,0 +1,41 @@
+#!/bin/sh
+# Installs korvane as a user would, in a scratch folder, and checks it in a
+# fresh Octave session (check_installed_module.m).
+#   check_installation.sh package SOURCE_ROOT WORK_FOLDER OCTAVE
+#       make the package archive, pkg install it into a temporary prefix, load
+#   check_installation.sh build-script SOURCE_ROOT WORK_FOLDER OCTAVE
+#       run korvane_build into WORK_FOLDER/module
+set -eu
+mode=$1
+root=$2
+work=$3
+octave=$4
+rm -rf "$work"
+mkdir -p "$work"
+checks="source('$root/tests/octave/check_installed_module.m')"
+run_octave() {
+  "$octave" --no-gui --norc --no-history -q --eval "$1"
+}
+case $mode in
+  package)
+    archive=$(sh "$root/scripts/make-dist.sh" "$work/dist")
+    prefix="$work/prefix"
+    mkdir -p "$prefix"
+    # A private prefix and package lists: nothing outside the work folder.
+    setup="pkg('prefix', '$prefix', '$prefix');
+           pkg('local_list', '$prefix/octave_packages');
+           pkg('global_list', '$prefix/global_packages');"
+    run_octave "$setup pkg('install', '-local', '$archive');"
+    run_octave "$setup pkg('load', 'korvane'); expected_folder = '$prefix'; $checks"
+    ;;
+  build-script)
+    module="$work/module"
+    run_octave "addpath('$root'); korvane_build('$module');"
+    sh "$root/tests/check_arithmetic_instructions.sh" objdump "$module/korvane.mex"
+    run_octave "addpath('$module'); expected_folder = '$module'; $checks"
+    ;;
+  *)
+    echo "unknown mode $mode" >&2
+    exit 2
+    ;;
+esac
