@@ -4,6 +4,7 @@
 #               (with valgrind and the Octave soak), the sanitizers and the
 #               fuzzer, 32-bit x86 under qemu-i386, the Windows DLLs (the
 #               64-bit one under Wine)
+#   make docs   measure accuracy and speed here and redraw the charts in docs/
 #   make dist   make the Octave package archive build/korvane-<version>.tar.gz
 #   make bench  run the benchmarks
 
@@ -11,12 +12,12 @@ BUILD_DIR ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
 BUILD_PACKAGES = build-essential cmake googletest libgtest-dev libbenchmark-dev valgrind
-OCTAVE_PACKAGES = octave liboctave-dev
+OCTAVE_PACKAGES = octave liboctave-dev gnuplot-nox
 PRESET_PACKAGES = clang libclang-rt-14-dev g++-multilib qemu-user \
                   g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64
 PRESETS = sanitize linux-i386 windows-x86 windows-x64
 
-.PHONY: all deps preset-deps build demo dist test test-native test-presets bench clean
+.PHONY: all deps preset-deps build demo docs dist test test-native test-presets bench clean
 
 all: build
 
@@ -33,6 +34,10 @@ demo: build
 	  octave-cli --no-gui --norc --no-history -q \
 	    --eval "addpath('$(abspath $(BUILD_DIR))'); run('$$example')" || exit 1; \
 	done
+
+# Measures accuracy and speed on this machine and redraws docs/*.png.
+docs: build
+	sh docs/make_charts.sh $(BUILD_DIR) docs
 
 # The Octave package archive, build/korvane-<version>.tar.gz.
 dist:

@@ -1,0 +1,47 @@
+% Time of korvane against the plain loops (compiled as a second MEX module),
+% the GEMM idiom and the broadcasting idiom, for 1000 x 1000 results as D
+% grows, on one core. Writes one row per D to the file named on the command
+% line: D, then the best of several times in ms for korvane, plain loops,
+% GEMM and broadcasting (NaN where broadcasting would need over 250 MB).
+%   OPENBLAS_NUM_THREADS=1 octave-cli --no-gui --norc --no-history -q docs/measure_speed.m build docs/speed.dat
+args = argv();
+build = args{1};
+output = args{2};
+addpath(build);
+addpath(fullfile(build, 'bench'));
+
+function t = best_ms(f, repeats)
+  t = Inf;
+  for r = 1:repeats
+    tic;
+    f();
+    t = min(t, 1e3 * toc);
+  end
+end
+
+rand('seed', 2);
+n = 1000;
+gemm = @(a, b) sum(a .^ 2, 1)' + sum(b .^ 2, 1) - 2 * (a' * b);
+broadcast = @(a, b) squeeze(sum((permute(a, [2 3 1]) - permute(b, [3 2 1])) .^ 2, 3));
+dims = [2 3 4 8 16 32 64 128 256 512];
+results = zeros(numel(dims), 5);
+for s = 1:numel(dims)
+  D = dims(s);
+  a = rand(D, n);
+  b = rand(D, n);
+  tb = NaN;
+  if D * n * n * 8 <= 250e6
+    tb = best_ms(@() broadcast(a, b), 2);
+  end
+  results(s, :) = [D, best_ms(@() korvane(a, b), 7), best_ms(@() plain_loops(a, b), 3), ...
+                   best_ms(@() gemm(a, b), 7), tb];
+end
+fid = fopen(output, 'w');
+fprintf(fid, '# %d x %d results, one core; best times in ms\n', n, n);
+fprintf(fid, '# D korvane plain_loops gemm broadcast\n');
+fprintf(fid, '%d %.4f %.4f %.4f %.4f\n', results');
+fclose(fid);
+printf('%6s %10s %10s %10s %10s %9s %9s\n', 'D', 'korvane', 'loops', 'GEMM', 'broadcast', ...
+       'x loops', 'x GEMM');
+printf('%6d %8.3fms %8.3fms %8.3fms %8.3fms %8.1fx %8.1fx\n', ...
+       [results, results(:, 3) ./ results(:, 2), results(:, 4) ./ results(:, 2)]');
