@@ -41,42 +41,53 @@ struct PairwiseTile {
     const __m256i lo_mask = first_lanes(m);
     const __m256i hi_mask = first_lanes(m > 4 ? m - 4 : 0);
 
-    if (!continue_sums) {
+    // A short fresh sum starts with its first square as it is: +0.0 + t * t
+    // is t * t, since a square is never -0. That saves one add in D.
+    constexpr bool set_by_first_step = KD > 0 && KD <= 8;
+    if (!continue_sums && !set_by_first_step) {
       for (std::size_t q = 0; q < kBroadcasts; ++q) lo[q] = hi[q] = _mm256_setzero_pd();
-    } else if (!BInLanes && m == kLanes) {
-      for (std::size_t q = 0; q < kBroadcasts; ++q) {
-        const double* cq = c + (q < n ? q : 0) * ldc;
-        lo[q] = _mm256_loadu_pd(cq);
-        hi[q] = _mm256_loadu_pd(cq + 4);
-      }
-    } else if (!BInLanes) {
-      for (std::size_t q = 0; q < kBroadcasts; ++q) {
-        const double* cq = c + (q < n ? q : 0) * ldc;
-        lo[q] = _mm256_maskload_pd(cq, lo_mask);
-        hi[q] = _mm256_maskload_pd(cq + 4, hi_mask);
-      }
-    } else {
-      // Edge tile: entries outside it start from zero and are never stored.
-      for (std::size_t q = 0; q < kBroadcasts; ++q)
-        for (std::size_t l = 0; l < kLanes; ++l)
-          staged[q][l] = q < n && l < m ? c[q + l * ldc] : 0.0;
-      for (std::size_t q = 0; q < kBroadcasts; ++q) {
-        lo[q] = _mm256_load_pd(staged[q]);
-        hi[q] = _mm256_load_pd(staged[q] + 4);
+    } else if (continue_sums) {
+      if (!BInLanes && m == kLanes) {
+        for (std::size_t q = 0; q < kBroadcasts; ++q) {
+          const double* cq = c + (q < n ? q : 0) * ldc;
+          lo[q] = _mm256_loadu_pd(cq);
+          hi[q] = _mm256_loadu_pd(cq + 4);
+        }
+      } else if (!BInLanes) {
+        for (std::size_t q = 0; q < kBroadcasts; ++q) {
+          const double* cq = c + (q < n ? q : 0) * ldc;
+          lo[q] = _mm256_maskload_pd(cq, lo_mask);
+          hi[q] = _mm256_maskload_pd(cq + 4, hi_mask);
+        }
+      } else {
+        // Edge tile: entries outside it start from zero and are never stored.
+        for (std::size_t q = 0; q < kBroadcasts; ++q)
+          for (std::size_t l = 0; l < kLanes; ++l)
+            staged[q][l] = q < n && l < m ? c[q + l * ldc] : 0.0;
+        for (std::size_t q = 0; q < kBroadcasts; ++q) {
+          lo[q] = _mm256_load_pd(staged[q]);
+          hi[q] = _mm256_load_pd(staged[q] + 4);
+        }
       }
     }
 
-    for (std::size_t k = 0; k < steps; ++k) {
+    // One coordinate for the whole tile.
+    const auto step = [&](std::size_t k, bool first) {
       const __m256d lane_lo = _mm256_load_pd(panel + k * kLanes);
       const __m256d lane_hi = _mm256_load_pd(panel + k * kLanes + 4);
       for (std::size_t q = 0; q < kBroadcasts; ++q) {
         const __m256d x = _mm256_broadcast_sd(columns[q] + k);
         const __m256d t_lo = BInLanes ? _mm256_sub_pd(x, lane_lo) : _mm256_sub_pd(lane_lo, x);
         const __m256d t_hi = BInLanes ? _mm256_sub_pd(x, lane_hi) : _mm256_sub_pd(lane_hi, x);
-        lo[q] = _mm256_add_pd(lo[q], _mm256_mul_pd(t_lo, t_lo));
-        hi[q] = _mm256_add_pd(hi[q], _mm256_mul_pd(t_hi, t_hi));
+        const __m256d square_lo = _mm256_mul_pd(t_lo, t_lo);
+        const __m256d square_hi = _mm256_mul_pd(t_hi, t_hi);
+        lo[q] = first ? square_lo : _mm256_add_pd(lo[q], square_lo);
+        hi[q] = first ? square_hi : _mm256_add_pd(hi[q], square_hi);
       }
-    }
+    };
+    std::size_t k = 0;
+    if (set_by_first_step && !continue_sums) step(k++, true);
+    for (; k < steps; ++k) step(k, false);
 
     if (!BInLanes && m == kLanes) {
       // Whole-vector stores for full tiles: masked stores are slow.

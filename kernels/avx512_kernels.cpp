@@ -12,6 +12,7 @@
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
 
+#include <array>
 #include <cstddef>
 
 #include "kernel_variants.hpp"
@@ -50,13 +51,79 @@ void transpose8x8(__m512d* rows) {
   rows[7] = _mm512_shuffle_f64x2(u3, u7, 0xDD);
 }
 
+// Where coordinate k of 8 points of D < 8 coordinates stored back to back
+// lies among the D vectors that hold them: element e = D * l + k for point l.
+// Elements 0-15 (vectors 0 and 1) are picked by one two-source permute, the
+// rest by a merging one-source permute per further vector.
+struct Pick {
+  alignas(64) long long index[8];
+  unsigned mask;
+};
+template <std::size_t D>
+using ShortPointPicks = std::array<std::array<Pick, D>, D>;  // [k][vector], vector 0: pair
+
+template <std::size_t D>
+constexpr ShortPointPicks<D> short_point_picks() {
+  ShortPointPicks<D> picks{};
+  for (std::size_t k = 0; k < D; ++k) {
+    for (std::size_t l = 0; l < 8; ++l) {
+      const std::size_t element = D * l + k;
+      Pick& pick = element < 16 ? picks[k][0] : picks[k][element / 8];
+      pick.index[l] = static_cast<long long>(element < 16 ? element : element % 8);
+      pick.mask |= 1U << l;
+    }
+  }
+  return picks;
+}
+
 struct PairwiseTile {
   static constexpr std::size_t kLanes = 16;
   static constexpr std::size_t kBroadcasts = 8;
 
-  // Eight coordinates of eight points at a time through an 8 x 8 transpose.
+  // The 8 points of each half fill exactly D vectors; coordinate k of all 8
+  // is picked from them by permutes with fixed indices.
+  template <std::size_t D>
+  static void pack_short_points(const double* points, double* panel) {
+    static constexpr ShortPointPicks<D> picks = short_point_picks<D>();
+    for (std::size_t half = 0; half < kLanes; half += 8) {
+      __m512d source[D];
+      for (std::size_t v = 0; v < D; ++v) source[v] = _mm512_loadu_pd(points + half * D + 8 * v);
+      for (std::size_t k = 0; k < D; ++k) {
+        __m512d picked =
+            _mm512_permutex2var_pd(source[0], _mm512_load_si512(picks[k][0].index), source[1]);
+        for (std::size_t v = 2; v < D; ++v) {
+          const Pick& pick = picks[k][v];
+          if (pick.mask == 0) continue;
+          picked = _mm512_mask_permutexvar_pd(picked, static_cast<__mmask8>(pick.mask),
+                                              _mm512_load_si512(pick.index), source[v]);
+        }
+        _mm512_store_pd(panel + k * kLanes + half, picked);
+      }
+    }
+  }
+
+  // Eight coordinates of eight points at a time through an 8 x 8 transpose;
+  // whole points of fewer than 8 coordinates through fixed permutes.
   static void pack_full_panel(const double* points, std::size_t dim, std::size_t kc,
                               double* panel) {
+    if (kc == dim) {
+      switch (dim) {
+        case 2:
+          return pack_short_points<2>(points, panel);
+        case 3:
+          return pack_short_points<3>(points, panel);
+        case 4:
+          return pack_short_points<4>(points, panel);
+        case 5:
+          return pack_short_points<5>(points, panel);
+        case 6:
+          return pack_short_points<6>(points, panel);
+        case 7:
+          return pack_short_points<7>(points, panel);
+        default:
+          break;
+      }
+    }
     std::size_t k = 0;
     for (; k + 8 <= kc; k += 8) {
       for (std::size_t half = 0; half < kLanes; half += 8) {
@@ -86,47 +153,58 @@ struct PairwiseTile {
     // CPUs. With b in the lanes a full tile is moved through an 8 x 8
     // transpose, so that C is still read and written along its columns.
     const bool full = m == kLanes && n == kBroadcasts;
-    if (!continue_sums) {
+    // A short fresh sum starts with its first square as it is: +0.0 + t * t
+    // is t * t, since a square is never -0. That saves one add in D.
+    constexpr bool set_by_first_step = KD > 0 && KD <= 8;
+    if (!continue_sums && !set_by_first_step) {
       for (std::size_t q = 0; q < kBroadcasts; ++q) lo[q] = hi[q] = _mm512_setzero_pd();
-    } else if (full && !BInLanes) {
-      for (std::size_t q = 0; q < kBroadcasts; ++q) {
-        lo[q] = _mm512_loadu_pd(c + q * ldc);
-        hi[q] = _mm512_loadu_pd(c + q * ldc + 8);
-      }
-    } else if (full) {
-      for (std::size_t l = 0; l < 8; ++l) {
-        lo[l] = _mm512_loadu_pd(c + l * ldc);
-        hi[l] = _mm512_loadu_pd(c + (l + 8) * ldc);
-      }
-      transpose8x8(lo);
-      transpose8x8(hi);
-    } else if (!BInLanes) {
-      for (std::size_t q = 0; q < kBroadcasts; ++q) {
-        lo[q] = _mm512_maskz_loadu_pd(q < n ? lo_mask : 0, c + q * ldc);
-        hi[q] = _mm512_maskz_loadu_pd(q < n ? hi_mask : 0, c + q * ldc + 8);
-      }
-    } else {
-      // Edge tile: entries outside it start from zero and are never stored.
-      for (std::size_t q = 0; q < kBroadcasts; ++q)
-        for (std::size_t l = 0; l < kLanes; ++l)
-          staged[q][l] = q < n && l < m ? c[q + l * ldc] : 0.0;
-      for (std::size_t q = 0; q < kBroadcasts; ++q) {
-        lo[q] = _mm512_load_pd(staged[q]);
-        hi[q] = _mm512_load_pd(staged[q] + 8);
+    } else if (continue_sums) {
+      if (full && !BInLanes) {
+        for (std::size_t q = 0; q < kBroadcasts; ++q) {
+          lo[q] = _mm512_loadu_pd(c + q * ldc);
+          hi[q] = _mm512_loadu_pd(c + q * ldc + 8);
+        }
+      } else if (full) {
+        for (std::size_t l = 0; l < 8; ++l) {
+          lo[l] = _mm512_loadu_pd(c + l * ldc);
+          hi[l] = _mm512_loadu_pd(c + (l + 8) * ldc);
+        }
+        transpose8x8(lo);
+        transpose8x8(hi);
+      } else if (!BInLanes) {
+        for (std::size_t q = 0; q < kBroadcasts; ++q) {
+          lo[q] = _mm512_maskz_loadu_pd(q < n ? lo_mask : 0, c + q * ldc);
+          hi[q] = _mm512_maskz_loadu_pd(q < n ? hi_mask : 0, c + q * ldc + 8);
+        }
+      } else {
+        // Edge tile: entries outside it start from zero and are never stored.
+        for (std::size_t q = 0; q < kBroadcasts; ++q)
+          for (std::size_t l = 0; l < kLanes; ++l)
+            staged[q][l] = q < n && l < m ? c[q + l * ldc] : 0.0;
+        for (std::size_t q = 0; q < kBroadcasts; ++q) {
+          lo[q] = _mm512_load_pd(staged[q]);
+          hi[q] = _mm512_load_pd(staged[q] + 8);
+        }
       }
     }
 
-    for (std::size_t k = 0; k < steps; ++k) {
+    // One coordinate for the whole tile.
+    const auto step = [&](std::size_t k, bool first) {
       const __m512d lane_lo = _mm512_load_pd(panel + k * kLanes);
       const __m512d lane_hi = _mm512_load_pd(panel + k * kLanes + 8);
       for (std::size_t q = 0; q < kBroadcasts; ++q) {
         const __m512d x = _mm512_set1_pd(columns[q][k]);
         const __m512d t_lo = BInLanes ? _mm512_sub_pd(x, lane_lo) : _mm512_sub_pd(lane_lo, x);
         const __m512d t_hi = BInLanes ? _mm512_sub_pd(x, lane_hi) : _mm512_sub_pd(lane_hi, x);
-        lo[q] = _mm512_add_pd(lo[q], _mm512_mul_pd(t_lo, t_lo));
-        hi[q] = _mm512_add_pd(hi[q], _mm512_mul_pd(t_hi, t_hi));
+        const __m512d square_lo = _mm512_mul_pd(t_lo, t_lo);
+        const __m512d square_hi = _mm512_mul_pd(t_hi, t_hi);
+        lo[q] = first ? square_lo : _mm512_add_pd(lo[q], square_lo);
+        hi[q] = first ? square_hi : _mm512_add_pd(hi[q], square_hi);
       }
-    }
+    };
+    std::size_t k = 0;
+    if (set_by_first_step && !continue_sums) step(k++, true);
+    for (; k < steps; ++k) step(k, false);
 
     if (full && BInLanes) {
       transpose8x8(lo);
