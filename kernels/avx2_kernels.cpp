@@ -31,6 +31,14 @@ struct PairwiseTile {
       for (std::size_t k = 0; k < kc; ++k) panel[k * kLanes + l] = points[l * dim + k];
   }
 
+  template <int KD>
+  static void run_points(const double* points, const double* const* columns, double* c,
+                         std::size_t ldc, std::size_t n) {
+    alignas(32) double panel[KD * kLanes];
+    pack_full_panel(points, KD, KD, panel);
+    run<KD, false>(KD, panel, columns, c, ldc, kLanes, n, false);
+  }
+
   template <int KD, bool BInLanes>
   static void run(std::size_t kc, const double* panel, const double* const* columns, double* c,
                   std::size_t ldc, std::size_t m, std::size_t n, bool continue_sums) {

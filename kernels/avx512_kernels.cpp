@@ -14,6 +14,8 @@
 
 #include <array>
 #include <cstddef>
+#include <type_traits>
+#include <utility>
 
 #include "kernel_variants.hpp"
 #include "tile_loop.hpp"
@@ -51,6 +53,16 @@ void transpose8x8(__m512d* rows) {
   rows[7] = _mm512_shuffle_f64x2(u3, u7, 0xDD);
 }
 
+// Calls f(integral_constant<I>) for I = 0 .. N-1, unrolled.
+template <std::size_t... I, class F>
+void for_each_index(std::index_sequence<I...>, F&& f) {
+  (f(std::integral_constant<std::size_t, I>{}), ...);
+}
+template <std::size_t N, class F>
+void for_each_index(F&& f) {
+  for_each_index(std::make_index_sequence<N>{}, f);
+}
+
 // Where coordinate k of 8 points of D < 8 coordinates stored back to back
 // lies among the D vectors that hold them: element e = D * l + k for point l.
 // Elements 0-15 (vectors 0 and 1) are picked by one two-source permute, the
@@ -81,24 +93,37 @@ struct PairwiseTile {
   static constexpr std::size_t kBroadcasts = 8;
 
   // The 8 points of each half fill exactly D vectors; coordinate k of all 8
-  // is picked from them by permutes with fixed indices.
+  // is picked from them by permutes with fixed indices. Unrolled at compile
+  // time, so that the picked vectors can stay in registers.
   template <std::size_t D>
-  static void pack_short_points(const double* points, double* panel) {
+  static void pick_short_points(const double* points, __m512d (&lanes)[D][2]) {
     static constexpr ShortPointPicks<D> picks = short_point_picks<D>();
-    for (std::size_t half = 0; half < kLanes; half += 8) {
+    for_each_index<2>([&](auto half) {
       __m512d source[D];
-      for (std::size_t v = 0; v < D; ++v) source[v] = _mm512_loadu_pd(points + half * D + 8 * v);
-      for (std::size_t k = 0; k < D; ++k) {
+      for_each_index<D>(
+          [&](auto v) { source[v] = _mm512_loadu_pd(points + half * 8 * D + 8 * v); });
+      for_each_index<D>([&](auto k) {
         __m512d picked =
             _mm512_permutex2var_pd(source[0], _mm512_load_si512(picks[k][0].index), source[1]);
-        for (std::size_t v = 2; v < D; ++v) {
-          const Pick& pick = picks[k][v];
-          if (pick.mask == 0) continue;
-          picked = _mm512_mask_permutexvar_pd(picked, static_cast<__mmask8>(pick.mask),
-                                              _mm512_load_si512(pick.index), source[v]);
-        }
-        _mm512_store_pd(panel + k * kLanes + half, picked);
-      }
+        for_each_index<D>([&](auto v) {
+          constexpr Pick pick = picks[k][v];
+          if constexpr (v >= 2 && pick.mask != 0) {
+            picked = _mm512_mask_permutexvar_pd(picked, static_cast<__mmask8>(pick.mask),
+                                                _mm512_load_si512(picks[k][v].index), source[v]);
+          }
+        });
+        lanes[k][half] = picked;
+      });
+    });
+  }
+
+  template <std::size_t D>
+  static void pack_short_points(const double* points, double* panel) {
+    __m512d lanes[D][2];
+    pick_short_points<D>(points, lanes);
+    for (std::size_t k = 0; k < D; ++k) {
+      _mm512_store_pd(panel + k * kLanes, lanes[k][0]);
+      _mm512_store_pd(panel + k * kLanes + 8, lanes[k][1]);
     }
   }
 
@@ -142,6 +167,33 @@ struct PairwiseTile {
   template <int KD, bool BInLanes>
   static void run(std::size_t kc, const double* panel, const double* const* columns, double* c,
                   std::size_t ldc, std::size_t m, std::size_t n, bool continue_sums) {
+    const auto lane = [panel](std::size_t k, std::size_t half) {
+      return _mm512_load_pd(panel + k * kLanes + 8 * half);
+    };
+    run_lanes<KD, BInLanes>(kc, lane, columns, c, ldc, m, n, continue_sums);
+  }
+
+  // A full tile of fresh sums over D < 8 coordinates, its lane points picked
+  // straight from their storage into registers.
+  template <int KD>
+  static void run_points(const double* points, const double* const* columns, double* c,
+                         std::size_t ldc, std::size_t n) {
+    if constexpr (KD >= 2 && KD < 8) {
+      constexpr std::size_t D = KD;
+      __m512d lanes[D][2];
+      pick_short_points<D>(points, lanes);
+      const auto lane = [&lanes](std::size_t k, std::size_t half) { return lanes[k][half]; };
+      run_lanes<KD, false>(KD, lane, columns, c, ldc, kLanes, n, false);
+    } else {
+      alignas(64) double panel[KD * kLanes];
+      pack_full_panel(points, KD, KD, panel);
+      run<KD, false>(KD, panel, columns, c, ldc, kLanes, n, false);
+    }
+  }
+
+  template <int KD, bool BInLanes, class Lane>
+  static void run_lanes(std::size_t kc, const Lane& lane, const double* const* columns, double* c,
+                        std::size_t ldc, std::size_t m, std::size_t n, bool continue_sums) {
     const std::size_t steps = KD > 0 ? static_cast<std::size_t>(KD) : kc;
     __m512d lo[kBroadcasts];
     __m512d hi[kBroadcasts];
@@ -190,8 +242,8 @@ struct PairwiseTile {
 
     // One coordinate for the whole tile.
     const auto step = [&](std::size_t k, bool first) {
-      const __m512d lane_lo = _mm512_load_pd(panel + k * kLanes);
-      const __m512d lane_hi = _mm512_load_pd(panel + k * kLanes + 8);
+      const __m512d lane_lo = lane(k, 0);
+      const __m512d lane_hi = lane(k, 1);
       for (std::size_t q = 0; q < kBroadcasts; ++q) {
         const __m512d x = _mm512_set1_pd(columns[q][k]);
         const __m512d t_lo = BInLanes ? _mm512_sub_pd(x, lane_lo) : _mm512_sub_pd(lane_lo, x);

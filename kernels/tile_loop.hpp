@@ -46,6 +46,10 @@ static constexpr std::size_t smaller(std::size_t x, std::size_t y) {
 // time. Without BInLanes, entry (lane l, column q) is c[l + q * ldc] and the
 // difference is lane minus broadcast; with it, the entry is c[q + l * ldc] and
 // the difference is broadcast minus lane (a's coordinate always comes first).
+//   template <int KD> static void run_points(const double* points,
+//       const double* const* columns, double* c, std::size_t ldc, std::size_t n);
+// is run<KD, false> over a full tile of fresh sums whose lane points are
+// read from points (point l at points + l * KD) instead of a packed panel.
 static inline void prefetch(const double* address) {
 #if defined(__GNUC__) || defined(__clang__)
   __builtin_prefetch(address);
@@ -141,6 +145,40 @@ void sweep_any_depth(std::size_t kc, const double* buffer, std::size_t first, st
   }
 }
 
+// When b has at most kBroadcasts points, each lane point meets the one group
+// of broadcast columns once, so a packing buffer only costs a round trip:
+// full tiles take their lane points straight from a (the Tile's run_points,
+// fresh sums of KD coordinates), and only the tail tile is packed.
+template <class Tile, int KD>
+void pairwise_single_group(const MatrixView& a, const MatrixView& b, const MatrixView& C) {
+  constexpr std::size_t lanes = Tile::kLanes;
+  constexpr std::size_t dim = KD;
+  const double* columns[Tile::kBroadcasts];
+  for (std::size_t q = 0; q < Tile::kBroadcasts; ++q) {
+    columns[q] = b.data + smaller(q, b.cols - 1) * dim;
+  }
+  std::size_t first = 0;
+  for (; first + lanes <= a.cols; first += lanes) {
+    Tile::template run_points<KD>(a.data + first * dim, columns, C.data + first, C.rows, b.cols);
+  }
+  if (first < a.cols) {
+    alignas(64) double panel[dim * lanes];
+    pack_panels<Tile>(a, first, a.cols - first, 0, dim, panel);
+    Tile::template run<KD, false>(dim, panel, columns, C.data + first, C.rows, a.cols - first,
+                                  b.cols, false);
+  }
+}
+
+// The same for a run-time depth of 1 to 8.
+template <class Tile, int KD = 1>
+void pairwise_single_group_any_depth(const MatrixView& a, const MatrixView& b,
+                                     const MatrixView& C) {
+  if constexpr (KD < 8) {
+    if (a.rows != KD) return pairwise_single_group_any_depth<Tile, KD + 1>(a, b, C);
+  }
+  pairwise_single_group<Tile, KD>(a, b, C);
+}
+
 template <class Tile, bool BInLanes>
 void pairwise_tiled(const MatrixView& a, const MatrixView& b, const MatrixView& C) {
   const MatrixView& packed = BInLanes ? b : a;
@@ -174,6 +212,8 @@ void pairwise(const MatrixView& a, const MatrixView& b, const MatrixView& C) {
   }
   if (b.cols <= 2 * Tile::kLanes && a.cols > b.cols && a.rows > 8) {
     pairwise_tiled<Tile, true>(a, b, C);
+  } else if (b.cols <= Tile::kBroadcasts && a.rows <= 8) {
+    pairwise_single_group_any_depth<Tile>(a, b, C);
   } else {
     pairwise_tiled<Tile, false>(a, b, C);
   }

@@ -121,7 +121,8 @@ TEST_P(KernelTest, PairwiseMatchesOracleOverShapes) {
   unsigned seed = 1;
   for (std::size_t dim : kDims) {
     for (std::size_t n_a : kCounts) {
-      for (std::size_t n_b : {std::size_t{1}, std::size_t{7}, std::size_t{9}, n_a + 3}) {
+      for (std::size_t n_b :
+           {std::size_t{1}, std::size_t{7}, std::size_t{8}, std::size_t{9}, n_a + 3}) {
         auto a = random_values(dim * n_a, seed++, dim % 2 ? 1e3 : 0.0);
         auto b = random_values(dim * n_b, seed++, dim % 2 ? 1e3 : 0.0);
         expect_pairwise_matches(a, b, dim, n_a, n_b);
