@@ -203,6 +203,8 @@ void pairwise_tiled(const MatrixView& a, const MatrixView& b, const MatrixView& 
 // The choice of lane side: a's points in the lanes writes C in storage order,
 // but packing a costs as much as a few broadcast columns of work, so when b
 // has only a few points (and a many), b's points go in the lanes instead.
+// Short points of a are cheap to pick up unpacked, so with one group of
+// broadcast columns they stay in the lanes and skip the buffer.
 template <class Tile>
 void pairwise(const MatrixView& a, const MatrixView& b, const MatrixView& C) {
   if (a.cols == 0 || b.cols == 0) return;
