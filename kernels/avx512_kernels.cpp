@@ -53,13 +53,20 @@ void transpose8x8(__m512d* rows) {
   rows[7] = _mm512_shuffle_f64x2(u3, u7, 0xDD);
 }
 
-// Calls f(integral_constant<I>) for I = 0 .. N-1, unrolled.
+// Calls f(integral_constant<I>) for I = 0 .. N-1, unrolled. Forced inline:
+// left to itself GCC calls it out of line for N > 3, and the vectors it
+// fills then go through memory.
+#if defined(_MSC_VER) && !defined(__clang__)
+#define KORVANE_ALWAYS_INLINE __forceinline
+#else
+#define KORVANE_ALWAYS_INLINE inline __attribute__((always_inline))
+#endif
 template <std::size_t... I, class F>
-void for_each_index(std::index_sequence<I...>, F&& f) {
+KORVANE_ALWAYS_INLINE void for_each_index(std::index_sequence<I...>, F&& f) {
   (f(std::integral_constant<std::size_t, I>{}), ...);
 }
 template <std::size_t N, class F>
-void for_each_index(F&& f) {
+KORVANE_ALWAYS_INLINE void for_each_index(F&& f) {
   for_each_index(std::make_index_sequence<N>{}, f);
 }
 
