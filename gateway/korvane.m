@@ -34,10 +34,16 @@
 %                                single, integer, logical, char, cell, struct,
 %                                sparse or complex argument N (an empty b of
 %                                any class still stands for a)
+%       Error: argument N must be a 2-D matrix
+%                                argument N has more than two dimensions
 %       Error: column lengths must agree
 %                                a and a non-empty b differ in row count
 %       Error: 3rd matrix argument has wrong dimensions
 %                                Q is not na-by-nb
+%       Error: result matrix is too large
+%                                the result's size in bytes would not fit in
+%                                the address space (empty point sets can
+%                                state any size)
 %
 %   Memory
 %     The result needs na*nb*8 bytes (D*8 in the weighted form); korvane

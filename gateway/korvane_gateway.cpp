@@ -1,90 +1,53 @@
-// The host gateway: the module's only entry point and only export.
+// The MEX entry point: the module's only export.
 //
-// It checks the call in a fixed order (counts, argument 1, argument 2, Q),
-// builds views of the host's column-major double arrays, has the host create
-// the result only after every check has passed, stores it in output slot 1
-// and hands the views to a kernel. mexErrMsgTxt ends the call; each use is
-// still followed by a return so that no later step can run if it did not.
+// It runs the call's checks in their fixed order (call_checks.hpp) against
+// the host's arrays, has the host create the result only after every check
+// has passed, stores it in output slot 1 and hands the views to a kernel.
+// mexErrMsgTxt ends the call; its use is still followed by a return so that
+// no later step can run if it did not.
 #include <cstddef>
 
+#include "call_checks.hpp"
 #include "distance_kernels.hpp"
 #include "mex.h"
 
 namespace {
 
-const char kUsageText[] =
-    "Usage: C = korvane(a,b)\n"
-    "       or: C = korvane(a)\n"
-    "       or: c = korvane(a,b,Q)\n"
-    "where the b matrix may be empty.";
-const char kColumnLengthText[] = "Error: column lengths must agree";
-const char kWrongQText[] = "Error: 3rd matrix argument has wrong dimensions";
-const char* const kNotRealDoubleText[] = {
-    "Error: argument 1 must be a real, full double matrix",
-    "Error: argument 2 must be a real, full double matrix",
-    "Error: argument 3 must be a real, full double matrix",
+// The checks' questions, answered through the host's array operations.
+struct MexArguments {
+  const mxArray* const* prhs;
+
+  // Anything else would have its storage read as doubles from the wrong
+  // memory or past its end.
+  bool is_real_full_double(int n) const {
+    const mxArray* array = prhs[n];
+    return mxIsDouble(array) && !mxIsComplex(array) && !mxIsSparse(array);
+  }
+  // mxGetN of an N-d array is the product of its dimensions after the
+  // first, which would silently flatten it.
+  bool is_matrix(int n) const { return mxGetNumberOfDimensions(prhs[n]) <= 2; }
+  bool is_empty(int n) const { return mxIsEmpty(prhs[n]); }
+  double* data(int n) const { return mxGetPr(prhs[n]); }
+  std::size_t rows(int n) const { return mxGetM(prhs[n]); }
+  std::size_t cols(int n) const { return mxGetN(prhs[n]); }
 };
-
-// Anything else would have its storage read as doubles from the wrong
-// memory or past its end.
-bool is_real_full_double(const mxArray* array) {
-  return mxIsDouble(array) && !mxIsComplex(array) && !mxIsSparse(array);
-}
-
-korvane::MatrixView view_of(const mxArray* array, std::size_t rows, std::size_t cols) {
-  return korvane::MatrixView{rows, cols, mxGetPr(array)};
-}
 
 }  // namespace
 
 void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
-  if (nrhs < 1 || nrhs > 3 || nlhs > 1) {
-    mexErrMsgTxt(kUsageText);
+  namespace gateway = korvane::gateway;
+  const gateway::CheckedCall call = gateway::check_call(MexArguments{prhs}, nlhs, nrhs);
+  if (call.error != nullptr) {
+    mexErrMsgTxt(call.error);
     return;
   }
 
-  if (!is_real_full_double(prhs[0])) {
-    mexErrMsgTxt(kNotRealDoubleText[0]);
-    return;
+  plhs[0] = mxCreateDoubleMatrix(static_cast<mwSize>(call.result_rows),
+                                 static_cast<mwSize>(call.result_cols), mxREAL);
+  const korvane::MatrixView result{call.result_rows, call.result_cols, mxGetPr(plhs[0])};
+  if (call.form == gateway::Form::distances) {
+    korvane::pairwise_squared_distances(call.a, call.b, result);
+  } else {
+    korvane::weighted_coordinate_sums(call.a, call.b, call.Q, result);
   }
-  double* const a_data = mxGetPr(prhs[0]);
-  const std::size_t n_a = mxGetN(prhs[0]);
-  const std::size_t dim = mxGetM(prhs[0]);
-  const korvane::MatrixView a{dim, n_a, a_data};
-
-  korvane::MatrixView b = a;
-  if (nrhs >= 2 && !mxIsEmpty(prhs[1])) {
-    if (!is_real_full_double(prhs[1])) {
-      mexErrMsgTxt(kNotRealDoubleText[1]);
-      return;
-    }
-    double* const b_data = mxGetPr(prhs[1]);
-    const std::size_t n_b = mxGetN(prhs[1]);
-    if (mxGetM(prhs[1]) != dim) {
-      mexErrMsgTxt(kColumnLengthText);
-      return;
-    }
-    b = korvane::MatrixView{dim, n_b, b_data};
-  }
-
-  if (nrhs < 3) {
-    plhs[0] =
-        mxCreateDoubleMatrix(static_cast<mwSize>(a.cols), static_cast<mwSize>(b.cols), mxREAL);
-    korvane::pairwise_squared_distances(a, b, view_of(plhs[0], a.cols, b.cols));
-    return;
-  }
-
-  if (!is_real_full_double(prhs[2])) {
-    mexErrMsgTxt(kNotRealDoubleText[2]);
-    return;
-  }
-  double* const q_data = mxGetPr(prhs[2]);
-  const std::size_t q_cols = mxGetN(prhs[2]);
-  if (q_cols != b.cols || mxGetM(prhs[2]) != a.cols) {
-    mexErrMsgTxt(kWrongQText);
-    return;
-  }
-  const korvane::MatrixView Q{a.cols, b.cols, q_data};
-  plhs[0] = mxCreateDoubleMatrix(static_cast<mwSize>(dim), 1, mxREAL);
-  korvane::weighted_coordinate_sums(a, b, Q, view_of(plhs[0], dim, 1));
 }

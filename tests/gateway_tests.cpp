@@ -4,10 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "bit_equality.hpp"
+#include "call_checks.hpp"
 #include "reference_loops.hpp"
 #include "stand_in_host.hpp"
 
@@ -26,6 +29,11 @@ const std::string kWrongQ = "Error: 3rd matrix argument has wrong dimensions";
 std::string not_real_double(int n) {
   return "Error: argument " + std::to_string(n) + " must be a real, full double matrix";
 }
+
+std::string not_matrix(int n) {
+  return "Error: argument " + std::to_string(n) + " must be a 2-D matrix";
+}
+const std::string kTooLarge = "Error: result matrix is too large";
 
 std::vector<double> sequence(std::size_t n, double start, double step) {
   std::vector<double> v(n);
@@ -216,6 +224,74 @@ TEST(GatewayArgumentClasses, EachNonDoubleArgumentIsRefusedBeforeItsDataIsRead) 
       EXPECT_FALSE(data_read(outcome, array.get()));
     }
   }
+}
+
+TEST(GatewayArgumentShapes, ArgumentsOfMoreThanTwoDimensionsAreRefused) {
+  PointSets p;
+  ArrayPtr cube_a = stand_in::make_nd({p.dim, 4, 5});
+  ArrayPtr cube_b = stand_in::make_nd({p.dim, 2, 2});
+  ArrayPtr cube_q = stand_in::make_nd({p.n_a, p.n_b, 2});
+  // Its mxGetN is 20: read as a matrix it would pass for 3 x 20.
+  auto outcome = call(1, {cube_a.get()});
+  expect_error(outcome, not_matrix(1));
+  EXPECT_FALSE(data_read(outcome, cube_a.get()));
+  expect_error(call(1, {p.a.get(), cube_b.get()}), not_matrix(2));
+  outcome = call(1, {p.a.get(), p.b.get(), cube_q.get()});
+  expect_error(outcome, not_matrix(3));
+  EXPECT_FALSE(data_read(outcome, cube_q.get()));
+  // A 3-D b is refused before its rows are compared, a 3-D Q before its shape.
+  ArrayPtr tall_cube = stand_in::make_nd({p.dim + 1, 2, 2});
+  expect_error(call(1, {p.a.get(), tall_cube.get()}), not_matrix(2));
+  // The class is checked first.
+  ArrayPtr single_cube = stand_in::make_array(ArrayClass::single_class, p.dim, 20);
+  single_cube->dimensions = 3;
+  expect_error(call(1, {single_cube.get()}), not_real_double(1));
+
+  // Trailing singleton dimensions leave a matrix, and an empty b of any
+  // shape still stands for a.
+  ArrayPtr a_values_3d = stand_in::make_nd({p.dim, p.n_a, 1, 1});
+  EXPECT_EQ(a_values_3d->dimensions, 2u);
+  const auto expected =
+      reference::pairwise(p.a_values.data(), p.a_values.data(), p.dim, p.n_a, p.n_a);
+  ArrayPtr empty_cube = stand_in::make_nd({p.dim, 0, 2});
+  expect_result(call(1, {p.a.get(), empty_cube.get()}), p.n_a, p.n_a, expected);
+}
+
+TEST(GatewayResultSize, ResultsThatCannotExistAreRefusedBeforeAnyIsCreated) {
+  constexpr std::size_t max_elements = static_cast<std::size_t>(PTRDIFF_MAX) / sizeof(double);
+  EXPECT_TRUE(korvane::gateway::result_fits(1, max_elements));
+  EXPECT_TRUE(korvane::gateway::result_fits(0, SIZE_MAX));
+  EXPECT_TRUE(korvane::gateway::result_fits(SIZE_MAX, 0));
+  EXPECT_FALSE(korvane::gateway::result_fits(1, max_elements + 1));
+  EXPECT_FALSE(korvane::gateway::result_fits(max_elements / 3 + 1, 3));
+
+  // Point sets with no coordinates hold no data, whatever their size; the
+  // result's element count would wrap (to 0 for the square of 2^(bits/2)).
+  const std::size_t half_width = std::size_t{1} << (4 * sizeof(std::size_t));
+  std::vector<std::pair<std::size_t, std::size_t>> too_large = {
+      {half_width, half_width}, {half_width + 1, half_width + 1}, {max_elements, 2}};
+  if (sizeof(std::size_t) == 8) {
+    too_large.push_back({3000000000u, 3000000000u});
+    too_large.push_back({std::size_t{1} << 33, std::size_t{1} << 31});
+  }
+  for (const auto& [n_a, n_b] : too_large) {
+    ArrayPtr a = stand_in::make_empty(0, n_a);
+    ArrayPtr b = stand_in::make_empty(0, n_b);
+    expect_error(call(1, {a.get(), b.get()}), kTooLarge);
+    if (n_a == n_b) expect_error(call(1, {a.get()}), kTooLarge);
+  }
+
+  // The weighted result is D x 1. An a with points holds D * n_a elements,
+  // so D always fits then; an a without points can state any D.
+  ArrayPtr no_points = stand_in::make_empty(max_elements + 1, 0);
+  ArrayPtr q_0x0 = make_double(0, 0);
+  expect_error(call(1, {no_points.get(), no_points.get(), q_0x0.get()}), kTooLarge);
+  expect_error(call(1, {no_points.get(), q_0x0.get(), q_0x0.get()}), kTooLarge);
+
+  // Last in the order: after the rows of b and after the shape of Q.
+  ArrayPtr wide = stand_in::make_empty(0, half_width);
+  expect_error(call(1, {wide.get(), make_double(3, 2).get()}), kColumnLengths);
+  expect_error(call(1, {no_points.get(), no_points.get(), make_double(1, 1).get()}), kWrongQ);
 }
 
 TEST(GatewayOrder, FirstBrokenRuleIsReported) {

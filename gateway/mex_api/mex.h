@@ -32,6 +32,7 @@ KORVANE_MEX_API bool mxIsEmpty(const mxArray* array);
 KORVANE_MEX_API bool mxIsDouble(const mxArray* array);
 KORVANE_MEX_API bool mxIsComplex(const mxArray* array);
 KORVANE_MEX_API bool mxIsSparse(const mxArray* array);
+KORVANE_MEX_API mwSize mxGetNumberOfDimensions(const mxArray* array);
 KORVANE_MEX_API mxArray* mxCreateDoubleMatrix(mwSize m, mwSize n, mxComplexity complexity);
 KORVANE_MEX_API void mexErrMsgTxt(const char* message);
 

@@ -80,6 +80,8 @@ usage = sprintf(['korvane: Usage: C = korvane(a,b)\n       or: C = korvane(a)\n'
 lengths = 'korvane: Error: column lengths must agree';
 wrongq = 'korvane: Error: 3rd matrix argument has wrong dimensions';
 notdouble = @(n) sprintf('korvane: Error: argument %d must be a real, full double matrix', n);
+notmatrix = @(n) sprintf('korvane: Error: argument %d must be a 2-D matrix', n);
+toolarge = 'korvane: Error: result matrix is too large';
 
 rand('seed', 7);
 a = (rand(7, 20) - 0.5) .* 10 .^ round(4 * rand(7, 20) - 2) + 1e3;
@@ -152,6 +154,23 @@ for p = 1:3
     check(sprintf('class refusal %d of argument %d', m, p), strcmp(msg, notdouble(p)));
   end
 end
+% Arrays of more than two dimensions are refused, not flattened.
+check('3-D a', strcmp(error_of(@() korvane(rand(3, 4, 5))), notmatrix(1)));
+check('3-D b', strcmp(error_of(@() korvane(rand(3, 4), rand(3, 2, 2))), notmatrix(2)));
+check('3-D Q', strcmp(error_of(@() korvane(a, [], ones(20, 4, 5))), notmatrix(3)));
+check('class before dimensions', strcmp(error_of(@() korvane(single(rand(3, 4, 5)))), notdouble(1)));
+check('trailing singletons', same_bits(korvane(reshape(a, [7 20 1 1])), korvane(a)));
+check('empty 3-D b stands for a', same_bits(korvane(a, zeros(3, 0, 2)), korvane(a)));
+
+% Results whose element count would wrap or not fit stop before the host
+% is asked for any memory.
+check('0 x (2^32+1)', strcmp(error_of(@() korvane(zeros(0, 2^32 + 1))), toolarge));
+check('0 x 3e9', strcmp(error_of(@() korvane(zeros(0, 3e9))), toolarge));
+check('0 x 2^32', strcmp(error_of(@() korvane(zeros(0, 2^32))), toolarge));
+check('2^33 by 2^31', strcmp(error_of(@() korvane(zeros(0, 2^33), zeros(0, 2^31))), toolarge));
+check('column lengths before size', ...
+      strcmp(error_of(@() korvane(zeros(0, 2^32), ones(3, 2))), lengths));
+
 check('still working after refusals', same_bits(korvane(a, b), loops_pairwise(a, b)));
 
 % Many calls in a row, with errors among them.

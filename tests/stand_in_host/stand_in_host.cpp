@@ -76,6 +76,24 @@ ArrayPtr make_sparse(std::size_t rows, std::size_t cols) {
   return array;
 }
 
+ArrayPtr make_nd(const std::vector<std::size_t>& dims) {
+  std::size_t count = dims.size();
+  while (count > 2 && dims[count - 1] == 1) --count;
+  std::size_t cols = 1;
+  for (std::size_t d = 1; d < count; ++d) cols *= dims[d];
+  ArrayPtr array = make_double(dims[0], cols);
+  array->dimensions = count;
+  return array;
+}
+
+ArrayPtr make_empty(std::size_t rows, std::size_t cols) {
+  if (rows != 0 && cols != 0) throw std::invalid_argument("make_empty: not empty");
+  auto array = std::make_unique<mxArray>();
+  array->rows = rows;
+  array->cols = cols;
+  return array;
+}
+
 ArrayPtr make_view(std::size_t rows, std::size_t cols, double* data) {
   auto array = std::make_unique<mxArray>();
   array->rows = rows;
@@ -156,6 +174,11 @@ bool mxIsComplex(const mxArray* array) {
 bool mxIsSparse(const mxArray* array) {
   log_call("mxIsSparse", array);
   return array->sparse;
+}
+
+mwSize mxGetNumberOfDimensions(const mxArray* array) {
+  log_call("mxGetNumberOfDimensions", array);
+  return array->dimensions;
 }
 
 mxArray* mxCreateDoubleMatrix(mwSize m, mwSize n, mxComplexity complexity) {

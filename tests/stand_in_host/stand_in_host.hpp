@@ -26,7 +26,8 @@ struct mxArray_tag {
   bool complex = false;
   bool sparse = false;
   std::size_t rows = 0;
-  std::size_t cols = 0;
+  std::size_t cols = 0;  // as MATLAB's mxGetN: the product of every dimension after the first
+  std::size_t dimensions = 2;
   // Real parts, stored as the class's element size: a gateway that reads a
   // single or int32 array as doubles reads past this storage.
   std::vector<unsigned char> storage;
@@ -43,6 +44,11 @@ ArrayPtr make_double(std::size_t rows, std::size_t cols, const std::vector<doubl
 ArrayPtr make_array(ArrayClass array_class, std::size_t rows, std::size_t cols);
 ArrayPtr make_complex(std::size_t rows, std::size_t cols);
 ArrayPtr make_sparse(std::size_t rows, std::size_t cols);
+// A double array of the given dimensions (at least two); trailing singleton
+// dimensions are dropped, as hosts do.
+ArrayPtr make_nd(const std::vector<std::size_t>& dims);
+// A double array with no elements and no storage: any shape is cheap.
+ArrayPtr make_empty(std::size_t rows, std::size_t cols);
 // A double array over storage the caller owns and keeps alive.
 ArrayPtr make_view(std::size_t rows, std::size_t cols, double* data);
 const double* values_of(const mxArray& array);

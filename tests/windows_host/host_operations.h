@@ -14,6 +14,7 @@ typedef struct {
   bool (*is_double)(const mxArray* array);
   bool (*is_complex)(const mxArray* array);
   bool (*is_sparse)(const mxArray* array);
+  mwSize (*get_number_of_dimensions)(const mxArray* array);
   mxArray* (*create_double_matrix)(mwSize m, mwSize n, mxComplexity complexity);
   void (*err_msg_txt)(const char* message);
 } HostOperations;

@@ -33,6 +33,9 @@ bool mxIsComplex(const mxArray* array) {
 bool mxIsSparse(const mxArray* array) {
   return host->is_sparse(array);
 }
+mwSize mxGetNumberOfDimensions(const mxArray* array) {
+  return host->get_number_of_dimensions(array);
+}
 mxArray* mxCreateDoubleMatrix(mwSize m, mwSize n, mxComplexity complexity) {
   return host->create_double_matrix(m, n, complexity);
 }

@@ -166,8 +166,15 @@ Function symbol(HMODULE module, const char* name) {
   return reinterpret_cast<Function>(reinterpret_cast<void (*)(void)>(GetProcAddress(module, name)));
 }
 
-const HostOperations kStandInHost = {mxGetPr,     mxGetM,      mxGetN,     mxIsEmpty,
-                                     mxIsDouble,  mxIsComplex, mxIsSparse, mxCreateDoubleMatrix,
+const HostOperations kStandInHost = {mxGetPr,
+                                     mxGetM,
+                                     mxGetN,
+                                     mxIsEmpty,
+                                     mxIsDouble,
+                                     mxIsComplex,
+                                     mxIsSparse,
+                                     mxGetNumberOfDimensions,
+                                     mxCreateDoubleMatrix,
                                      mexErrMsgTxt};
 
 }  // namespace

@@ -1,0 +1,134 @@
+// The checks of one call of korvane, in their fixed order, for any host.
+//
+// An entry point wraps its host's arguments in an adaptor and calls
+// check_call, which asks the adaptor about each argument in the order the
+// checks need it and returns either the first broken rule's message or the
+// views of a, b (and Q) and the shape of the result to create. Nothing here
+// creates, writes or frees anything, so an entry point that reports the
+// message and stops leaves nothing behind.
+//
+// Adaptor requirements (n counts arguments from 0; only n < nrhs is asked):
+//   bool is_real_full_double(int n) const;
+//   bool is_matrix(int n) const;      at most two dimensions (trailing
+//                                     singleton dimensions do not count)
+//   bool is_empty(int n) const;       no elements
+//   double* data(int n) const;        rows * cols column-major doubles
+//   std::size_t rows(int n) const;
+//   std::size_t cols(int n) const;
+// Each is asked only once its argument has passed the checks before it:
+// data, cols and rows only of a real, full, two-dimensional double matrix.
+#ifndef KORVANE_GATEWAY_CALL_CHECKS_HPP
+#define KORVANE_GATEWAY_CALL_CHECKS_HPP
+
+#include <cstddef>
+#include <cstdint>
+
+#include "distance_kernels.hpp"
+
+namespace korvane::gateway {
+
+inline constexpr char kUsageText[] =
+    "Usage: C = korvane(a,b)\n"
+    "       or: C = korvane(a)\n"
+    "       or: c = korvane(a,b,Q)\n"
+    "where the b matrix may be empty.";
+inline constexpr char kColumnLengthText[] = "Error: column lengths must agree";
+inline constexpr char kWrongQText[] = "Error: 3rd matrix argument has wrong dimensions";
+inline constexpr char kTooLargeText[] = "Error: result matrix is too large";
+inline constexpr const char* kNotRealDoubleText[] = {
+    "Error: argument 1 must be a real, full double matrix",
+    "Error: argument 2 must be a real, full double matrix",
+    "Error: argument 3 must be a real, full double matrix",
+};
+inline constexpr const char* kNotMatrixText[] = {
+    "Error: argument 1 must be a 2-D matrix",
+    "Error: argument 2 must be a 2-D matrix",
+    "Error: argument 3 must be a 2-D matrix",
+};
+
+enum class Form { distances, weighted };
+
+struct CheckedCall {
+  const char* error;  // the message to report, or null when every check passed
+  Form form;
+  MatrixView a;
+  MatrixView b;
+  MatrixView Q;  // weighted form only
+  std::size_t result_rows;
+  std::size_t result_cols;
+};
+
+// Whether a rows x cols double matrix can exist at all: its element count
+// and its byte count must not wrap, and the byte count must fit the signed
+// sizes hosts index with. A host may still fail to allocate a result that
+// passes; one that fails must never be asked for, as a wrapped count would
+// make the host create less storage than the kernels then write.
+constexpr bool result_fits(std::size_t rows, std::size_t cols) {
+  constexpr std::size_t max_elements = static_cast<std::size_t>(PTRDIFF_MAX) / sizeof(double);
+  return rows == 0 || cols <= max_elements / rows;
+}
+
+namespace detail {
+
+inline CheckedCall refused(const char* message) {
+  CheckedCall call{};
+  call.error = message;
+  return call;
+}
+
+// Class before shape: a non-double array's storage is not read as doubles.
+template <class Host>
+const char* matrix_error(const Host& host, int n) {
+  if (!host.is_real_full_double(n)) return kNotRealDoubleText[n];
+  if (!host.is_matrix(n)) return kNotMatrixText[n];
+  return nullptr;
+}
+
+}  // namespace detail
+
+// The order is fixed: the counts; argument 1; argument 2 unless it is absent
+// or empty (then b is a, unlooked at); in the weighted form argument 3 and
+// Q's shape; last, whether the result can exist.
+template <class Host>
+CheckedCall check_call(const Host& host, int nlhs, int nrhs) {
+  if (nrhs < 1 || nrhs > 3 || nlhs > 1) return detail::refused(kUsageText);
+
+  if (const char* error = detail::matrix_error(host, 0)) return detail::refused(error);
+  CheckedCall call{};
+  double* const a_data = host.data(0);
+  const std::size_t n_a = host.cols(0);
+  const std::size_t dim = host.rows(0);
+  call.a = MatrixView{dim, n_a, a_data};
+
+  call.b = call.a;
+  if (nrhs >= 2 && !host.is_empty(1)) {
+    if (const char* error = detail::matrix_error(host, 1)) return detail::refused(error);
+    double* const b_data = host.data(1);
+    const std::size_t n_b = host.cols(1);
+    if (host.rows(1) != dim) return detail::refused(kColumnLengthText);
+    call.b = MatrixView{dim, n_b, b_data};
+  }
+
+  if (nrhs < 3) {
+    call.form = Form::distances;
+    call.result_rows = call.a.cols;
+    call.result_cols = call.b.cols;
+  } else {
+    if (const char* error = detail::matrix_error(host, 2)) return detail::refused(error);
+    double* const q_data = host.data(2);
+    const std::size_t q_cols = host.cols(2);
+    if (q_cols != call.b.cols || host.rows(2) != call.a.cols) return detail::refused(kWrongQText);
+    call.form = Form::weighted;
+    call.Q = MatrixView{call.a.cols, call.b.cols, q_data};
+    // D x 1: too large only when a has no points to hold D * n_a elements.
+    call.result_rows = dim;
+    call.result_cols = 1;
+  }
+
+  if (!result_fits(call.result_rows, call.result_cols)) return detail::refused(kTooLargeText);
+  return call;
+}
+
+}  // namespace korvane::gateway
+
+#endif
