@@ -1,13 +1,18 @@
 #!/bin/sh
 # Checks a built Windows module with objdump -p: it exports exactly one name,
-# mexFunction, undecorated; it imports from libmx.dll and libmex.dll only what
-# their .def files list; and it needs no DLL but those and Windows' own
-# (no compiler runtime DLL, which a host would not have).
-# Usage: check_windows_module.sh OBJDUMP MODULE DEF_DIRECTORY
+# mexFunction, undecorated; it imports from libmx.dll and libmex.dll exactly
+# the names a module built with MATLAB's own headers for the large-array-dims
+# API imports for the operations the gateway calls (mxCreateDoubleMatrix and
+# mxGetNumberOfDimensions as their _730 entries, the others plain); and it
+# needs no DLL but those and Windows' own (no compiler runtime DLL, which a
+# host would not have).
+# Usage: check_windows_module.sh OBJDUMP MODULE
 set -eu
 objdump=$1
 module=$2
-def_directory=$3
+expected_libmx="mxCreateDoubleMatrix_730 mxGetM mxGetN mxGetNumberOfDimensions_730 mxGetPr
+                mxIsComplex mxIsDouble mxIsEmpty mxIsSparse"
+expected_libmex="mexErrMsgTxt"
 headers=$("$objdump" -p "$module")
 status=0
 fail() {
@@ -28,17 +33,15 @@ for dll in $dlls; do
 done
 
 for host_library in libmx libmex; do
-  echo "$dlls" | grep -qx "$host_library.dll" || fail "imports nothing from $host_library.dll"
-  # Names listed under this DLL in the import table.
+  # Names listed under this DLL in the import table, sorted.
   imported=$(echo "$headers" |
              awk -v dll="$host_library.dll" '/DLL Name:/ { inside = ($3 == dll); next }
                                              inside && NF == 3 && $1 ~ /^[0-9a-f]+$/ { print $3 }
-                                             inside && NF == 0 { inside = 0 }')
-  allowed=$(sed -n 's/^[[:space:]]\{1,\}\([A-Za-z_][A-Za-z0-9_]*\)[[:space:]]*$/\1/p' \
-            "$def_directory/$host_library.def")
-  for name in $imported; do
-    echo "$allowed" | grep -qx "$name" || fail "imports $name from $host_library.dll"
-  done
+                                             inside && NF == 0 { inside = 0 }' | LC_ALL=C sort)
+  eval "expected=\$expected_$host_library"
+  expected=$(printf '%s\n' $expected | LC_ALL=C sort)
+  [ "$(echo $imported)" = "$(echo $expected)" ] ||
+    fail "imports '$(echo $imported)' from $host_library.dll, not exactly '$(echo $expected)'"
 done
 
 [ $status -eq 0 ] && echo "$module: exports mexFunction only; imports: $(echo $dlls)"

@@ -2,7 +2,13 @@
  * operations the gateway uses, with MATLAB's documented signatures. The
  * tests' stand-in host implements it, and the Windows DLLs are built against
  * it, importing the operations from libmx.dll and libmex.dll (libmx.def,
- * libmex.def). Real hosts' modules use the host's own mex.h. */
+ * libmex.def). Real hosts' modules use the host's own mex.h.
+ *
+ * Link names are those of MATLAB's large-array-dims API (mex -R2017b, the
+ * separate-complex default): operations whose sizes became mwSize in MATLAB
+ * 7.3 are linked as NAME_730, as MATLAB's matrix.h renames them, so that
+ * source code keeps the documented names while a module imports exactly what
+ * MATLAB's libmx provides. The other operations keep their plain names. */
 #ifndef KORVANE_MEX_API_MEX_H
 #define KORVANE_MEX_API_MEX_H
 
@@ -32,6 +38,8 @@ KORVANE_MEX_API bool mxIsEmpty(const mxArray* array);
 KORVANE_MEX_API bool mxIsDouble(const mxArray* array);
 KORVANE_MEX_API bool mxIsComplex(const mxArray* array);
 KORVANE_MEX_API bool mxIsSparse(const mxArray* array);
+#define mxGetNumberOfDimensions mxGetNumberOfDimensions_730
+#define mxCreateDoubleMatrix mxCreateDoubleMatrix_730
 KORVANE_MEX_API mwSize mxGetNumberOfDimensions(const mxArray* array);
 KORVANE_MEX_API mxArray* mxCreateDoubleMatrix(mwSize m, mwSize n, mxComplexity complexity);
 KORVANE_MEX_API void mexErrMsgTxt(const char* message);

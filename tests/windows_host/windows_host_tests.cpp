@@ -4,7 +4,14 @@
 // loops bit for bit and messages must match byte for byte; an error must end
 // the call across the DLL boundary, leaving no result behind.
 //
-// Usage: windows_host_tests [path to korvane.mexw64]
+// Before loading, the host checks that every name the module imports from
+// libmx.dll and libmex.dll is exported by ours, which export only what
+// MATLAB's do for the large-array-dims API, and refuses the module otherwise:
+// Windows' loader fails such a load ("The specified procedure could not be
+// found"), but Wine's fills a missing import with a stub and loads anyway.
+// With --refused, the module must be refused.
+//
+// Usage: windows_host_tests [--refused] [path to module]
 #include <windows.h>
 
 #include <cmath>
@@ -12,6 +19,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "host_operations.h"
@@ -179,10 +187,47 @@ const HostOperations kStandInHost = {mxGetPr,
 
 }  // namespace
 
+// The first name the mapped image imports from one of the host's libraries
+// that the library does not export, or an empty string.
+std::string missing_import(HMODULE image,
+                           const std::vector<std::pair<std::string, HMODULE>>& host) {
+  const auto* base = reinterpret_cast<const unsigned char*>(image);
+  const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+  const IMAGE_DATA_DIRECTORY& imports =
+      nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+  if (imports.Size == 0) return "";
+  for (auto* entry =
+           reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress);
+       entry->Name != 0; ++entry) {
+    const char* dll = reinterpret_cast<const char*>(base + entry->Name);
+    HMODULE library = nullptr;
+    for (const auto& [name, handle] : host) {
+      if (lstrcmpiA(dll, name.c_str()) == 0) library = handle;
+    }
+    if (library == nullptr) continue;
+    const DWORD names =
+        entry->OriginalFirstThunk != 0 ? entry->OriginalFirstThunk : entry->FirstThunk;
+    for (auto* thunk = reinterpret_cast<const IMAGE_THUNK_DATA*>(base + names);
+         thunk->u1.AddressOfData != 0; ++thunk) {
+      if (IMAGE_SNAP_BY_ORDINAL(thunk->u1.Ordinal)) return std::string(dll) + " by ordinal";
+      const auto* by_name = reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(
+          base + static_cast<std::size_t>(thunk->u1.AddressOfData));
+      const char* function = reinterpret_cast<const char*>(by_name->Name);
+      if (GetProcAddress(library, function) == nullptr) return std::string(dll) + "!" + function;
+    }
+  }
+  return "";
+}
+
 int main(int argc, char** argv) {
-  const char* module_path = argc > 1 ? argv[1] : "korvane.mexw64";
+  const bool expect_refusal = argc > 1 && std::strcmp(argv[1], "--refused") == 0;
+  const int path_argument = expect_refusal ? 2 : 1;
+  const char* module_path = argc > path_argument ? argv[path_argument] : "korvane.mexw64";
+  std::vector<std::pair<std::string, HMODULE>> host;
   for (const char* library : {"libmx.dll", "libmex.dll"}) {
     const HMODULE host_library = LoadLibraryA(library);
+    host.emplace_back(library, host_library);
     const AttachHost attach =
         host_library != nullptr ? symbol<AttachHost>(host_library, "stand_in_attach") : nullptr;
     if (attach == nullptr) {
@@ -191,6 +236,25 @@ int main(int argc, char** argv) {
     }
     attach(&kStandInHost);
   }
+  // Mapped without resolving its imports or running any of its code.
+  const HMODULE image = LoadLibraryExA(module_path, nullptr, DONT_RESOLVE_DLL_REFERENCES);
+  if (image == nullptr) {
+    std::printf("FAILED: cannot map %s: error %lu\n", module_path, GetLastError());
+    return 1;
+  }
+  const std::string missing = missing_import(image, host);
+  FreeLibrary(image);
+  if (expect_refusal || !missing.empty()) {
+    if (missing.empty()) {
+      std::printf("FAILED: %s imports nothing the host lacks, yet should be refused\n",
+                  module_path);
+    } else {
+      std::printf("%s%s refused: it imports %s, which the host does not export\n",
+                  expect_refusal ? "" : "FAILED: ", module_path, missing.c_str());
+    }
+    return expect_refusal && !missing.empty() ? 0 : 1;
+  }
+
   const HMODULE module = LoadLibraryA(module_path);
   if (module == nullptr) {
     std::printf("FAILED: LoadLibrary(%s): error %lu\n", module_path, GetLastError());
