@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "exact_arithmetic.hpp"
 #include "kernel_variants.hpp"
 
 namespace {

@@ -4,6 +4,7 @@
 // once: what any module pays the host for a result of that size.
 #include <cstddef>
 
+#include "exact_arithmetic.hpp"
 #include "mex.h"
 
 void mexFunction(int, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {

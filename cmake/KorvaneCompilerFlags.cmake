@@ -16,8 +16,15 @@ if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
   # Product code also refuses silent narrowing: counts must stay full width.
   set(KORVANE_PRODUCT_WARNING_FLAGS ${KORVANE_WARNING_FLAGS} -Wconversion -Wsign-conversion)
 elseif(MSVC)
-  # /fp:precise (the default) neither contracts nor keeps excess precision.
+  # /fp:precise keeps no excess precision, but before Visual Studio 2022 17.0
+  # it allows contraction, and /arch:AVX2 gives it FMA to contract into: every
+  # arithmetic file turns contraction off itself (kernels/exact_arithmetic.hpp).
   add_compile_options(/fp:precise)
+  if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+    # 32-bit x86: SSE2 scalar arithmetic, never x87 (the default since
+    # Visual Studio 2012; stated so that no older setting can creep in).
+    add_compile_options(/arch:SSE2)
+  endif()
   set(KORVANE_WARNING_FLAGS /W4)
   if(KORVANE_WARNINGS_AS_ERRORS)
     list(APPEND KORVANE_WARNING_FLAGS /WX)

@@ -9,6 +9,7 @@
 
 #include "call_checks.hpp"
 #include "distance_kernels.hpp"
+#include "exact_arithmetic.hpp"
 #include "mex.h"
 
 namespace {

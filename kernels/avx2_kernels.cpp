@@ -8,6 +8,7 @@
 
 #include <cstddef>
 
+#include "exact_arithmetic.hpp"
 #include "kernel_variants.hpp"
 #include "tile_loop.hpp"
 

@@ -17,6 +17,7 @@
 #include <type_traits>
 #include <utility>
 
+#include "exact_arithmetic.hpp"
 #include "kernel_variants.hpp"
 #include "tile_loop.hpp"
 

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "exact_arithmetic.hpp"
 #include "kernel_variants.hpp"
 
 #if defined(__x86_64__) || defined(_M_X64) || defined(__i386__) || defined(_M_IX86)

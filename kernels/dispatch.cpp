@@ -1,4 +1,5 @@
 // The public kernels: each call runs the best variant available.
+#include "exact_arithmetic.hpp"
 #include "kernel_variants.hpp"
 
 namespace korvane {

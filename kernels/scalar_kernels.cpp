@@ -2,6 +2,7 @@
 // for bit, and the variant used on 32-bit x86 (SSE2) and non-x86 builds.
 #include <cstddef>
 
+#include "exact_arithmetic.hpp"
 #include "kernel_variants.hpp"
 
 namespace korvane::variants {

@@ -22,6 +22,7 @@
 #endif
 
 #include "distance_kernels.hpp"
+#include "exact_arithmetic.hpp"
 
 namespace korvane::tiling {
 

@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <vector>
 
+#include "exact_arithmetic.hpp"
+
 namespace reference {
 
 // a: dim x n_a, b: dim x n_b, column-major. Returns n_a x n_b.
