@@ -41,9 +41,17 @@ if(KORVANE_SANITIZE OR KORVANE_FUZZ)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
-# Whether the x86-64 vector variants are compiled in.
+# Whether the x86-64 vector variants are compiled in. On macOS the target
+# architectures are CMAKE_OSX_ARCHITECTURES when set, whatever the host is:
+# every source is compiled once per architecture with the same flags, so a
+# universal build (arm64 with x86_64) cannot take the AVX files and gets the
+# portable kernels in both slices; x86_64 alone gets the vector variants.
 set(KORVANE_X86_64 OFF)
-if(CMAKE_SIZEOF_VOID_P EQUAL 8 AND CMAKE_SYSTEM_PROCESSOR MATCHES "^(x86_64|AMD64|amd64|x64)$")
+if(APPLE AND CMAKE_OSX_ARCHITECTURES)
+  if(CMAKE_OSX_ARCHITECTURES STREQUAL "x86_64")
+    set(KORVANE_X86_64 ON)
+  endif()
+elseif(CMAKE_SIZEOF_VOID_P EQUAL 8 AND CMAKE_SYSTEM_PROCESSOR MATCHES "^(x86_64|AMD64|amd64|x64)$")
   set(KORVANE_X86_64 ON)
 endif()
 

@@ -17,7 +17,10 @@
 
 #include <cstddef>
 
-#if !defined(__GNUC__) && !defined(__clang__)
+// Compilers without __builtin_prefetch prefetch through the SSE intrinsic on
+// x86 and not at all elsewhere.
+#if !defined(__GNUC__) && !defined(__clang__) && (defined(_M_IX86) || defined(_M_X64))
+#define KORVANE_MM_PREFETCH 1
 #include <xmmintrin.h>
 #endif
 
@@ -54,8 +57,10 @@ static constexpr std::size_t smaller(std::size_t x, std::size_t y) {
 static inline void prefetch(const double* address) {
 #if defined(__GNUC__) || defined(__clang__)
   __builtin_prefetch(address);
-#else
+#elif defined(KORVANE_MM_PREFETCH)
   _mm_prefetch(reinterpret_cast<const char*>(address), _MM_HINT_T0);
+#else
+  static_cast<void>(address);
 #endif
 }
 
