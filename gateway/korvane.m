@@ -50,3 +50,58 @@
 %     allocates nothing else and runs on one thread.
 %
 %   See also PDIST2, SUM.
+
+%!shared x
+%! x = [0 3 0; 0 4 1];
+%!assert (korvane (x), [0 25 1; 25 0 18; 1 18 0])
+%!assert (korvane (x, [1; 1]), [2; 13; 1])
+%!assert (korvane (x, [], ones (3)), [36; 52])
+%!test
+%! ## An empty b of any shape or class stands for a.
+%! assert (korvane (x, []), korvane (x));
+%! assert (korvane (x, zeros (5, 0)), korvane (x));
+%! assert (korvane (x, int8 ([])), korvane (x));
+%!test
+%! ## Points with no coordinates, and no points.
+%! assert (korvane (zeros (0, 4)), zeros (4));
+%! assert (size (korvane (zeros (3, 0), ones (3, 4))), [0 4]);
+%! assert (korvane (zeros (2, 0), ones (2, 4), zeros (0, 4)), [0; 0]);
+
+%!test
+%! ## Exactly the plain loops: ascending k in every entry, pairs in order in
+%! ## every c(k), each operation rounded to double. The offset makes the
+%! ## differences cancel, where any other order or a fused multiply-add
+%! ## would change the last bits.
+%! D = 9; na = 11; nb = 6;
+%! a = 1e4 + rand (D, na);  b = 1e4 + rand (D, nb);  Q = rand (na, nb) - 0.5;
+%! C = zeros (na, nb);  c = zeros (D, 1);
+%! for i = 1:na
+%!   for j = 1:nb
+%!     s = 0;
+%!     for k = 1:D
+%!       t = a(k,i) - b(k,j);
+%!       s = s + t * t;
+%!       c(k) = c(k) + (Q(i,j) * t) * t;
+%!     endfor
+%!     C(i,j) = s;
+%!   endfor
+%! endfor
+%! assert (korvane (a, b), C);
+%! assert (korvane (a, b, Q), c);
+%! assert (diag (korvane (a)), zeros (na, 1));
+
+## Every message, and the order of the checks: the counts, then each argument
+## in turn (its class, its dimensions, its rows against a), then Q's shape,
+## then whether the result can exist.
+%!error <Usage: C = korvane\(a,b\)\n       or: C = korvane\(a\)> korvane ()
+%!error <Usage: C = korvane\(a,b\)> korvane (1, 2, 3, 4)
+%!error <Usage: C = korvane\(a,b\)> [p, q] = korvane (single (1))
+%!error <Error: argument 1 must be a real, full double matrix> korvane (single (1), ones (2))
+%!error <Error: argument 2 must be a real, full double matrix> korvane (1, 1i)
+%!error <Error: argument 3 must be a real, full double matrix> korvane (1, 1, sparse (1))
+%!error <Error: argument 1 must be a 2-D matrix> korvane (ones (2, 2, 2), single (1))
+%!error <Error: argument 2 must be a 2-D matrix> korvane (ones (2, 3), ones (2, 2, 2))
+%!error <Error: column lengths must agree> korvane (ones (2, 3), ones (3, 3), single (1))
+%!error <Error: 3rd matrix argument has wrong dimensions> korvane (x, ones (2, 4), ones (4, 3))
+%!error <Error: 3rd matrix argument has wrong dimensions> korvane (zeros (0, 2^32), [], 1)
+%!error <Error: result matrix is too large> korvane (zeros (0, 2^32))
