@@ -6,34 +6,47 @@ function korvane_build(output_folder)
 %                            in MATLAB) in gateway/, beside the help file
 %                            korvane.m. Then: addpath('<this folder>/gateway')
 %   korvane_build(folder)    leaves the module and a copy of the help file in
-%                            folder instead.
+%                            folder instead (relative to the current folder
+%                            unless absolute; made if missing).
 %
 %   Needs a C++17 compiler: Octave's mkoctfile, or MATLAB's mex set up with
-%   "mex -setup C++". Every file is compiled with multiply-add contraction off,
-%   so that results equal the plain loops to the bit; on x86-64 the AVX2 and
-%   AVX-512 variants get their own flags and the running CPU picks one. CMake
-%   is not needed.
+%   "mex -setup C++" (Microsoft Visual C++, MinGW-w64, GCC or Xcode's Clang).
+%   Every file is compiled with multiply-add contraction off, so that results
+%   equal the plain loops to the bit, and 32-bit x86 computes in SSE2, never
+%   x87; on x86-64 the AVX2 and AVX-512 variants get their own flags and the
+%   running CPU picks one. MATLAB modules use the large-array-dims API
+%   (-R2017b). Paths may contain spaces. CMake is not needed.
 %
-%   The MATLAB branch is written from MATLAB's documented mex command and is
-%   untested (no MATLAB on our build machines).
+%   The MATLAB branches are written from MATLAB's documented mex command and
+%   are untested (no MATLAB on our build machines).
 
   root = fileparts(mfilename('fullpath'));
   kernels = fullfile(root, 'kernels');
   gateway = fullfile(root, 'gateway');
   if nargin < 1
     output_folder = gateway;
-  elseif ~exist(output_folder, 'dir')
-    mkdir(output_folder);
+  else
+    if ~exist(output_folder, 'dir')
+      mkdir(output_folder);
+    end
+    output_folder = absolute_folder(output_folder);
   end
   in_octave = exist('OCTAVE_VERSION', 'builtin') ~= 0;
-  msvc = ~in_octave && ispc();
+  target = build_target(in_octave);
 
-  % Each kernel source with the instruction-set flags it needs.
+  % Each kernel source with the instruction-set flags it needs, for GNU-style
+  % compilers and for MSVC.
   sources = {'cpu_features.cpp', '', ''; 'dispatch.cpp', '', ''; 'scalar_kernels.cpp', '', ''};
   defines = {};
-  if is_x86_64(in_octave)
-    sources(end + 1, :) = {'avx2_kernels.cpp', '-mavx2', '/arch:AVX2'};
-    sources(end + 1, :) = {'avx512_kernels.cpp', '-mavx512f', '/arch:AVX512'};
+  if target.x86_64
+    % GCC on Windows cannot align the stack beyond 16 bytes yet spills vector
+    % registers with aligned moves: have the assembler emit unaligned ones.
+    spill = '';
+    if target.windows_gnu
+      spill = ' -Wa,-muse-unaligned-vector-move';
+    end
+    sources(end + 1, :) = {'avx2_kernels.cpp', ['-mavx2' spill], '/arch:AVX2'};
+    sources(end + 1, :) = {'avx512_kernels.cpp', ['-mavx512f' spill], '/arch:AVX512'};
     defines = {'-DKORVANE_HAVE_AVX2=1', '-DKORVANE_HAVE_AVX512=1'};
   end
 
@@ -43,57 +56,112 @@ function korvane_build(output_folder)
   objects = cell(1, size(sources, 1));
   for s = 1:size(sources, 1)
     source = fullfile(kernels, sources{s, 1});
-    [~, name] = fileparts(source);
-    if msvc
-      objects{s} = fullfile(object_folder, [name '.obj']);
+    if target.msvc
       flags = sources{s, 3};
     else
-      objects{s} = fullfile(object_folder, [name '.o']);
       flags = sources{s, 2};
     end
     fprintf('compiling %s\n', sources{s, 1});
-    compile(in_octave, msvc, flags, {defines{:}, ['-I' kernels]}, source, objects{s});
+    objects{s} = compile(in_octave, target, flags, {defines{:}, ['-I' kernels]}, source, ...
+                         object_folder);
   end
 
   fprintf('linking the module\n');
   if in_octave
     module = fullfile(output_folder, 'korvane.mex');
-    with_cxxflags(arithmetic_flags(''), @() mkoctfile('--mex', ['-I' kernels], ...
-                  fullfile(gateway, 'korvane_gateway.cpp'), objects{:}, '-o', module));
+    % Octave 7's mkoctfile does not quote the output path when linking: link
+    % inside the output folder, naming the module alone.
+    link = @() mkoctfile('--mex', ['-I' kernels], fullfile(gateway, 'korvane_gateway.cpp'), ...
+                         objects{:}, '-o', 'korvane.mex');
+    with_cxxflags(arithmetic_flags(target, ''), @() in_folder(output_folder, link));
   else
     module = fullfile(output_folder, ['korvane.' mexext()]);
-    mex(compiler_flags(msvc, ''), ['-I' kernels], fullfile(gateway, 'korvane_gateway.cpp'), ...
-        objects{:}, '-outdir', output_folder, '-output', 'korvane');
+    mex(target.api, compiler_flags(target, ''), ['-I' kernels], ...
+        fullfile(gateway, 'korvane_gateway.cpp'), objects{:}, ...
+        '-outdir', output_folder, '-output', 'korvane');
   end
-  help_file = fullfile(gateway, 'korvane.m');
-  if ~strcmp(fullfile(output_folder, 'korvane.m'), help_file)
-    copyfile(help_file, output_folder);
+  if ~strcmp(absolute_folder(output_folder), absolute_folder(gateway))
+    copyfile(fullfile(gateway, 'korvane.m'), output_folder);
   end
   fprintf('built %s\n', module);
 end
 
-function compile(in_octave, msvc, isa_flags, options, source, object)
+function target = build_target(in_octave)
+  % What the module is built for and with which compiler family:
+  %   x86_64, x86_32  the instruction set of the host
+  %   msvc            Microsoft's compiler (MATLAB on Windows only)
+  %   windows_gnu     GCC on Windows: Octave's MinGW-w64, or MATLAB's
+  %   api             MATLAB: the mex option for the large-array-dims API
+  target = struct('x86_64', false, 'x86_32', false, 'msvc', false, 'windows_gnu', false, ...
+                  'api', '');
   if in_octave
-    with_cxxflags(arithmetic_flags(isa_flags), ...
-                  @() mkoctfile('-c', options{:}, source, '-o', object));
+    host = computer();  % the triplet Octave was built for: x86_64-w64-mingw32
+    target.x86_64 = ~isempty(regexp(host, '^(x86_64|amd64)', 'once'));
+    target.x86_32 = ~isempty(regexp(host, '^i[3-6]86', 'once'));
+    target.windows_gnu = ~isempty(regexp(host, 'mingw|cygwin', 'once'));
   else
-    mex('-c', compiler_flags(msvc, isa_flags), options{:}, source, '-outdir', fileparts(object));
+    arch = computer('arch');
+    target.x86_64 = any(strcmp(arch, {'win64', 'glnxa64', 'maci64'}));
+    target.x86_32 = any(strcmp(arch, {'win32', 'glnx86', 'maci'}));
+    if ispc()
+      compiler = mex.getCompilerConfigurations('C++', 'Selected');
+      if isempty(compiler)
+        error('korvane_build: no C++ compiler is selected; run "mex -setup C++" first');
+      end
+      target.windows_gnu = strcmp(compiler(1).Manufacturer, 'GNU') || ...
+                           ~isempty(strfind(lower(compiler(1).ShortName), 'mingw'));
+      target.msvc = ~target.windows_gnu;
+    end
+    % -R2017b exists from R2018a (MATLAB 9.4) on; before it, the same API is
+    % -largeArrayDims.
+    release = sscanf(version(), '%d.%d');
+    if release(1) > 9 || (release(1) == 9 && release(2) >= 4)
+      target.api = '-R2017b';
+    else
+      target.api = '-largeArrayDims';
+    end
   end
 end
 
-function flags = arithmetic_flags(isa_flags)
+function object = compile(in_octave, target, isa_flags, options, source, object_folder)
+  [~, name] = fileparts(source);
+  if in_octave
+    object = fullfile(object_folder, [name '.o']);
+    with_cxxflags(arithmetic_flags(target, isa_flags), ...
+                  @() mkoctfile('-c', options{:}, source, '-o', object));
+  else
+    mex(target.api, '-c', compiler_flags(target, isa_flags), options{:}, source, ...
+        '-outdir', object_folder);
+    % .obj or .o, as the compiler configuration names it.
+    found = dir(fullfile(object_folder, [name '.*']));
+    object = fullfile(object_folder, found(1).name);
+  end
+end
+
+function flags = gnu_flags(target, isa_flags)
+  flags = '-std=c++17 -O3 -ffp-contract=off -fno-fast-math';
+  if target.x86_32
+    flags = [flags ' -msse2 -mfpmath=sse'];
+  end
+  flags = [flags ' ' isa_flags];
+end
+
+function flags = arithmetic_flags(target, isa_flags)
   % Octave: mkoctfile takes extra compiler flags from CXXFLAGS.
-  flags = [mkoctfile('-p', 'CXXFLAGS') ' -std=c++17 -O3 -ffp-contract=off -fno-fast-math ' ...
-           isa_flags];
+  flags = [mkoctfile('-p', 'CXXFLAGS') ' ' gnu_flags(target, isa_flags)];
   flags = strrep(flags, sprintf('\n'), ' ');
 end
 
-function flag = compiler_flags(msvc, isa_flags)
-  % MATLAB: MSVC's /fp:precise neither contracts nor keeps excess precision.
-  if msvc
+function flag = compiler_flags(target, isa_flags)
+  % MATLAB. MSVC before Visual Studio 2022 17.0 contracts under /fp:precise;
+  % every arithmetic source turns that off itself (exact_arithmetic.hpp).
+  if target.msvc
     flag = ['COMPFLAGS=$COMPFLAGS /std:c++17 /fp:precise ' isa_flags];
+    if target.x86_32
+      flag = [flag ' /arch:SSE2'];
+    end
   else
-    flag = ['CXXFLAGS=$CXXFLAGS -std=c++17 -O3 -ffp-contract=off -fno-fast-math ' isa_flags];
+    flag = ['CXXFLAGS=$CXXFLAGS ' gnu_flags(target, isa_flags)];
   end
 end
 
@@ -104,12 +172,19 @@ function with_cxxflags(flags, action)
   action();
 end
 
-function yes = is_x86_64(in_octave)
-  if in_octave
-    yes = ~isempty(regexp(computer(), '^(x86_64|amd64)', 'once'));
-  else
-    yes = any(strcmp(computer('arch'), {'win64', 'glnxa64', 'maci64'}));
-  end
+function in_folder(folder, action)
+  previous = pwd();
+  cd(folder);
+  restore = onCleanup(@() cd(previous));
+  action();
+end
+
+function folder = absolute_folder(folder)
+  % The folder made absolute against the current one (which must exist).
+  previous = pwd();
+  cd(folder);
+  folder = pwd();
+  cd(previous);
 end
 
 function remove_folder(folder)

@@ -4,7 +4,8 @@
 #   check_installation.sh package SOURCE_ROOT WORK_FOLDER OCTAVE
 #       make the package archive, pkg install it into a temporary prefix, load
 #   check_installation.sh build-script SOURCE_ROOT WORK_FOLDER OCTAVE
-#       run korvane_build into WORK_FOLDER/module
+#       copy the sources to a folder whose path has spaces, run korvane_build
+#       there into a relative output folder, and with no argument
 set -eu
 mode=$1
 root=$2
@@ -29,10 +30,15 @@ case $mode in
     run_octave "$setup pkg('load', 'korvane'); expected_folder = '$prefix'; $checks"
     ;;
   build-script)
-    module="$work/module"
-    run_octave "addpath('$root'); korvane_build('$module');"
+    tree="$work/source tree"
+    mkdir -p "$tree"
+    cp -R "$root/kernels" "$root/gateway" "$root/korvane_build.m" "$tree/"
+    module="$tree/module folder"
+    (cd "$tree" && run_octave "korvane_build('module folder');")
     sh "$root/tests/check_arithmetic_instructions.sh" objdump "$module/korvane.mex"
     run_octave "addpath('$module'); expected_folder = '$module'; $checks"
+    (cd "$tree" && run_octave "korvane_build();")
+    [ -f "$tree/gateway/korvane.mex" ] || { echo "FAILED: korvane_build() made no gateway/korvane.mex"; exit 1; }
     ;;
   *)
     echo "unknown mode $mode" >&2

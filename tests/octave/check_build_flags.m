@@ -1,0 +1,101 @@
+% korvane_build's compiler flags for hosts this machine is not: 32-bit x86
+% Linux and Windows, 64-bit Windows (MinGW-w64), ARM. A stand-in computer()
+% names the host and a stand-in mkoctfile records each call instead of
+% compiling, so only the choice of sources and flags is checked here; the
+% real build is checked by check_installation.sh. Exits with status 1 on any
+% failure.
+%   octave-cli --no-gui --norc --no-history -q tests/octave/check_build_flags.m SOURCE_ROOT
+1;
+
+function write_file(name, text)
+  fid = fopen(name, 'w');
+  fprintf(fid, '%s\n', text);
+  fclose(fid);
+end
+
+function calls = build_for(root, host)
+  global korvane_fake_host korvane_fake_calls
+  korvane_fake_host = host;
+  korvane_fake_calls = {};
+  output = tempname();
+  evalc('korvane_build(output)');
+  rmdir(output, 's');
+  calls = korvane_fake_calls;
+end
+
+function flags = flags_for(calls, source)
+  % CXXFLAGS of the call that compiles source, or '' if none does.
+  flags = '';
+  for n = 1:numel(calls)
+    if any(strcmp(calls{n}.args{1}, '-c')) && ...
+       any(~cellfun(@isempty, regexp(calls{n}.args, [source '$'], 'once')))
+      flags = calls{n}.cxxflags;
+    end
+  end
+end
+
+function ok = all_have(calls, flag)
+  ok = numel(calls) > 0;
+  for n = 1:numel(calls)
+    ok = ok && ~isempty(strfind(calls{n}.cxxflags, flag));
+  end
+end
+
+global korvane_fake_host korvane_fake_calls
+args = argv();
+root = args{1};
+stand_ins = tempname();
+mkdir(stand_ins);
+write_file(fullfile(stand_ins, 'computer.m'), ...
+           'function c = computer (varargin) global korvane_fake_host; c = korvane_fake_host; end');
+write_file(fullfile(stand_ins, 'mkoctfile.m'), ...
+           ['function out = mkoctfile (varargin) global korvane_fake_calls; out = ""; ' ...
+            'if (! strcmp (varargin{1}, "-p")) korvane_fake_calls{end+1} = ' ...
+            'struct ("cxxflags", getenv ("CXXFLAGS"), "args", {varargin}); end; end']);
+warning('off', 'Octave:shadowed-function');
+addpath(root);
+addpath(stand_ins);
+
+failures = 0;
+function failures = check(failures, condition, what)
+  if ~condition
+    printf('FAILED: %s\n', what);
+    failures = failures + 1;
+  end
+end
+
+for host = {'i686-pc-linux-gnu', 'i686-w64-mingw32'}
+  calls = build_for(root, host{1});
+  failures = check(failures, all_have(calls, '-ffp-contract=off'), [host{1} ': no contraction']);
+  failures = check(failures, all_have(calls, '-msse2 -mfpmath=sse'), [host{1} ': SSE2, not x87']);
+  failures = check(failures, isempty(flags_for(calls, 'avx2_kernels.cpp')), [host{1} ': no AVX2']);
+end
+
+calls = build_for(root, 'x86_64-w64-mingw32');
+failures = check(failures, all_have(calls, '-ffp-contract=off'), 'mingw x86-64: no contraction');
+failures = check(failures, ~isempty(strfind(flags_for(calls, 'avx2_kernels.cpp'), ...
+                                            '-mavx2 -Wa,-muse-unaligned-vector-move')), ...
+                 'mingw x86-64: AVX2 with unaligned spills');
+failures = check(failures, ~isempty(strfind(flags_for(calls, 'avx512_kernels.cpp'), ...
+                                            '-mavx512f -Wa,-muse-unaligned-vector-move')), ...
+                 'mingw x86-64: AVX-512 with unaligned spills');
+scalar = flags_for(calls, 'scalar_kernels.cpp');
+failures = check(failures, ~isempty(scalar) && isempty(strfind(scalar, '-mavx')) && ...
+                 isempty(strfind(scalar, '-Wa,')), ...
+                 'mingw x86-64: scalar kernels without instruction-set flags');
+
+calls = build_for(root, 'x86_64-pc-linux-gnu');
+avx2 = flags_for(calls, 'avx2_kernels.cpp');
+failures = check(failures, ~isempty(strfind(avx2, '-mavx2')) && isempty(strfind(avx2, '-Wa,')), ...
+                 'linux x86-64: AVX2, aligned spills allowed');
+failures = check(failures, isempty(strfind([calls{1}.cxxflags], '-msse2')), ...
+                 'linux x86-64: no 32-bit flags');
+
+calls = build_for(root, 'aarch64-unknown-linux-gnu');
+failures = check(failures, all_have(calls, '-ffp-contract=off'), 'aarch64: no contraction');
+failures = check(failures, isempty(flags_for(calls, 'avx2_kernels.cpp')) && ...
+                 isempty(strfind([calls{1}.cxxflags], '-msse2')), 'aarch64: no x86 flags');
+
+rmdir(stand_ins, 's');
+printf('korvane_build flags for five hosts: %d failed\n', failures);
+exit(failures > 0);
