@@ -16,7 +16,8 @@ mkdir -p "$package/inst" "$package/src/kernels"
 cp "$root/package/DESCRIPTION" "$root/package/INDEX" "$root/package/post_install.m" \
    "$root/COPYING" "$package/"
 cp "$root/gateway/korvane.m" "$package/inst/"
-cp "$root/package/src/Makefile" "$root/gateway/korvane_gateway.cpp" "$package/src/"
+cp "$root/package/src/Makefile" "$root/gateway/korvane_gateway.cpp" "$root/gateway/call_checks.hpp" \
+   "$package/src/"
 cp "$root"/kernels/*.cpp "$root"/kernels/*.hpp "$package/src/kernels/"
 tar -C "$staging" -czf "$out/korvane-$version.tar.gz" korvane
 echo "$out/korvane-$version.tar.gz"
