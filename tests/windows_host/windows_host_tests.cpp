@@ -6,7 +6,8 @@
 //
 // Before loading, the host checks that every name the module imports from
 // libmx.dll and libmex.dll is exported by ours, which export only what
-// MATLAB's do for the large-array-dims API, and refuses the module otherwise:
+// MATLAB's do for the large-array-dims API (besides stand_in_attach, which
+// no module imports), and refuses the module otherwise:
 // Windows' loader fails such a load ("The specified procedure could not be
 // found"), but Wine's fills a missing import with a stub and loads anyway.
 // With --refused, the module must be refused.
