@@ -2,13 +2,18 @@
 % the GEMM idiom and the broadcasting idiom, for 1000 x 1000 results as D
 % grows, on one core. Writes one row per D to the file named on the command
 % line: D, then the best of several times in ms for korvane, plain loops,
-% GEMM and broadcasting (NaN where broadcasting would need over 250 MB).
-%   OPENBLAS_NUM_THREADS=1 octave-cli --no-gui --norc --no-history -q docs/measure_speed.m build docs/speed.dat
+% GEMM and broadcasting (NaN where broadcasting would need over 250 MB). The
+% GEMM idiom's time is the BLAS's: the header names the BLAS and the CPU, and
+% make_charts.sh runs this on single-thread OpenBLAS:
+%   scripts/with-openblas.sh octave-cli --no-gui --norc --no-history -q docs/measure_speed.m build docs/speed.dat
 args = argv();
 build = args{1};
 output = args{2};
 addpath(build);
 addpath(fullfile(build, 'bench'));
+addpath(fileparts(mfilename('fullpath')));
+machine = describe_machine();
+printf('%s', machine);
 
 function t = best_ms(f, repeats)
   t = Inf;
@@ -38,6 +43,7 @@ for s = 1:numel(dims)
 end
 fid = fopen(output, 'w');
 fprintf(fid, '# %d x %d results, one core; best times in ms\n', n, n);
+fprintf(fid, '%s', machine);
 fprintf(fid, '# D korvane plain_loops gemm broadcast\n');
 fprintf(fid, '%d %.4f %.4f %.4f %.4f\n', results');
 fclose(fid);
