@@ -49,7 +49,7 @@ set size 1,1
 set title "1000 x 1000 squared distances in Octave, one core\n".machine(dir."/speed.dat") noenhanced
 set key bottom right
 set xlabel "dimension D"
-set ylabel "time (ms, best of several)"
+set ylabel "CPU time (ms, least of several calls)"
 set logscale xy
 set format x "%g"
 set format y "%g"
