@@ -1,5 +1,6 @@
 # Entry points for a fresh Debian 12 machine; each installs what it needs.
-#   make demo   build the module and run the Octave examples
+#   make demo   build the Octave module alone (in build/demo) and run the
+#               Octave examples
 #   make test   build everything and run the whole test suite: this machine
 #               (with valgrind and the Octave soak), the sanitizers and the
 #               fuzzer, 32-bit x86 under qemu-i386, the Windows DLLs (the
@@ -12,12 +13,14 @@ BUILD_DIR ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
 BUILD_PACKAGES = build-essential cmake googletest libgtest-dev libbenchmark-dev valgrind
-OCTAVE_PACKAGES = octave liboctave-dev gnuplot-nox
+OCTAVE_PACKAGES = octave liboctave-dev octave-parallel gnuplot-nox
+DEMO_PACKAGES = build-essential cmake octave liboctave-dev octave-parallel
+DEMO_BUILD_DIR ?= $(BUILD_DIR)/demo
 PRESET_PACKAGES = clang libclang-rt-14-dev g++-multilib qemu-user \
                   g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64
 PRESETS = sanitize linux-i386 windows-x86 windows-x64
 
-.PHONY: all deps preset-deps build demo docs dist test test-native test-presets bench clean
+.PHONY: all deps demo-deps preset-deps build demo docs dist test test-native test-presets bench clean
 
 all: build
 
@@ -28,11 +31,18 @@ build: deps
 	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=Release -DKORVANE_WARNINGS_AS_ERRORS=ON
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 
-demo: build
+demo-deps:
+	@sh scripts/install-deps.sh $(DEMO_PACKAGES)
+
+# The examples need the Octave module only: no tests, no benchmarks.
+demo: demo-deps
+	cmake -S . -B $(DEMO_BUILD_DIR) -DCMAKE_BUILD_TYPE=Release \
+	  -DKORVANE_BUILD_TESTS=OFF -DKORVANE_BUILD_BENCH=OFF -DKORVANE_BUILD_MATLAB=OFF
+	cmake --build $(DEMO_BUILD_DIR) -j $(JOBS) --target korvane_octave
 	for example in examples/*.m; do \
 	  echo "== $$example"; \
 	  octave-cli --no-gui --norc --no-history -q \
-	    --eval "addpath('$(abspath $(BUILD_DIR))'); run('$$example')" || exit 1; \
+	    --eval "addpath('$(abspath $(DEMO_BUILD_DIR))'); run('$$example')" || exit 1; \
 	done
 
 # Measures accuracy and speed on this machine and redraws docs/*.png.

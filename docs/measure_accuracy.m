@@ -6,11 +6,16 @@
 % korvane is the reference: with an offset of at least 1 all coordinates lie
 % within a factor of two of each other, so every difference is exact and
 % korvane's only rounding is that of the squares and the D-term sums, a few
-% units in the last place of each distance.
-%   octave-cli --no-gui --norc --no-history -q docs/measure_accuracy.m build docs/accuracy.dat
+% units in the last place of each distance. The GEMM idiom's counts depend on
+% the BLAS (the order of its sums), so the file's header names the BLAS and
+% the CPU; make_charts.sh runs this on single-thread OpenBLAS:
+%   scripts/with-openblas.sh octave-cli --no-gui --norc --no-history -q docs/measure_accuracy.m build docs/accuracy.dat
 args = argv();
 addpath(args{1});
+addpath(fileparts(mfilename('fullpath')));
 output = args{2};
+machine = describe_machine();
+printf('%s', machine);
 
 rand('seed', 1);
 D = 16;
@@ -28,6 +33,7 @@ for s = 1:numel(offsets)
 end
 fid = fopen(output, 'w');
 fprintf(fid, '# %d random points in %d dimensions, in a unit cube shifted by offset\n', n, D);
+fprintf(fid, '%s', machine);
 fprintf(fid, '# offset gemm_max_error gemm_negative gemm_nonzero_self korvane_negative korvane_nonzero_self\n');
 fprintf(fid, '%g %.6g %d %d %d %d\n', results');
 fclose(fid);

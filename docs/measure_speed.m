@@ -2,20 +2,28 @@
 % the GEMM idiom and the broadcasting idiom, for 1000 x 1000 results as D
 % grows, on one core. Writes one row per D to the file named on the command
 % line: D, then the best of several times in ms for korvane, plain loops,
-% GEMM and broadcasting (NaN where broadcasting would need over 250 MB).
-%   OPENBLAS_NUM_THREADS=1 octave-cli --no-gui --norc --no-history -q docs/measure_speed.m build docs/speed.dat
+% GEMM and broadcasting (NaN where broadcasting would need over 250 MB), as
+% CPU time on one core (single-thread BLAS: CPU time is then the call's). The
+% GEMM idiom's time is the BLAS's: the header names the BLAS and the CPU, and
+% make_charts.sh runs this on single-thread OpenBLAS:
+%   scripts/with-openblas.sh octave-cli --no-gui --norc --no-history -q docs/measure_speed.m build docs/speed.dat
 args = argv();
 build = args{1};
 output = args{2};
 addpath(build);
 addpath(fullfile(build, 'bench'));
+addpath(fileparts(mfilename('fullpath')));
+machine = describe_machine();
+printf('%s', machine);
 
+% The least CPU time of several calls: on a shared machine, time spent
+% waiting for the core is not the call's.
 function t = best_ms(f, repeats)
   t = Inf;
   for r = 1:repeats
-    tic;
+    start = cputime();
     f();
-    t = min(t, 1e3 * toc);
+    t = min(t, 1e3 * (cputime() - start));
   end
 end
 
@@ -37,7 +45,8 @@ for s = 1:numel(dims)
                    best_ms(@() gemm(a, b), 7), tb];
 end
 fid = fopen(output, 'w');
-fprintf(fid, '# %d x %d results, one core; best times in ms\n', n, n);
+fprintf(fid, '# %d x %d results, one core; least CPU time of several calls, in ms\n', n, n);
+fprintf(fid, '%s', machine);
 fprintf(fid, '# D korvane plain_loops gemm broadcast\n');
 fprintf(fid, '%d %.4f %.4f %.4f %.4f\n', results');
 fclose(fid);

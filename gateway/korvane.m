@@ -5,8 +5,9 @@
 %                       An empty b ([]) stands for a.
 %   C = korvane(a)      the same as korvane(a,a): C is na-by-na.
 %   c = korvane(a,b,Q)  Q is na-by-nb (na-by-na when b is empty). c is D-by-1
-%                       with c(k) = sum over i, j of Q(i,j)*(a(k,i) - b(k,j))^2:
-%                       the share of coordinate k in the Q-weighted total
+%                       with c(k) = sum over i, j (i outermost) of
+%                       (Q(i,j)*t)*t, t = a(k,i) - b(k,j): the share of
+%                       coordinate k in the Q-weighted total
 %                       sum(sum(Q .* korvane(a,b))), up to rounding.
 %
 %   Examples
@@ -22,7 +23,9 @@
 %     from differences, never from norms and dot products, so a distance is
 %     never negative and two identical finite points are exactly 0 apart;
 %     korvane(a) is exactly symmetric with an exact zero diagonal. In the
-%     weighted form each c(k) adds its terms pair by pair, i outermost.
+%     weighted form each c(k) adds its terms pair by pair, i outermost, each
+%     term rounded as (Q(i,j)*t)*t: korvane(3,0,0.1) is 0.90000000000000013,
+%     where 0.1*(3-0)^2 is 0.90000000000000002.
 %     NaN in a point gives NaN in its row or column of C; Inf against a finite
 %     value gives Inf, and equal infinities give NaN.
 %
@@ -47,7 +50,10 @@
 %
 %   Memory
 %     The result needs na*nb*8 bytes (D*8 in the weighted form); korvane
-%     allocates nothing else and runs on one thread.
+%     allocates nothing else and runs on one thread. In Octave 7 the MEX
+%     module korvane.mex needs twice that during a call, as Octave copies a
+%     MEX function's result on return; where korvane.oct is built, Octave
+%     loads it instead and needs the result's memory only once.
 %
 %   See also PDIST2, SUM.
 

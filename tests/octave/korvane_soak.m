@@ -45,6 +45,7 @@ rand('seed', 7);
 kinds = 13;
 expect_failure = [false false false false false true true true true true true true true];
 warm_up = min(5000, floor(calls / 4));
+progress_every = max(1, round(calls / 10));
 baseline = 0;
 peak = 0;
 wrong = 0;
@@ -63,6 +64,10 @@ for n = 1:calls
     baseline = resident_kb();
   elseif n > warm_up && mod(n, 1000) == 0
     peak = max(peak, resident_kb());
+  end
+  if mod(n, progress_every) == 0
+    printf('%d of %d calls, resident memory %d KB\n', n, calls, resident_kb());
+    fflush(stdout);
   end
 end
 final = resident_kb();
