@@ -71,15 +71,16 @@ NDArray unfilled_array(std::size_t rows, std::size_t cols) {
   return NDArray(Array<double>(storage, dims, allocator));
 }
 
-// Columns of b per block: about kBlockSteps entry-coordinate steps, with a
-// few steps' worth of cost per entry written, so that a block takes a few
-// milliseconds with the vector kernels and a few tens with the scalar one.
-// At least kMinBlockColumns, a multiple of every tile width, so that only
-// the last block has edge tiles and each block repacks a's points rarely
-// enough not to show; a huge n_a can therefore make one block long.
-constexpr std::size_t kBlockSteps = std::size_t{1} << 25;
+// Columns of b per block: about kBlockSteps entry-coordinate steps, counting
+// a few steps for writing each entry, so that a block takes about 10 ms with
+// the vector kernels (a few tens with the scalar one). At least
+// kMinBlockColumns, a multiple of every tile width, so that only the last
+// block has edge tiles and re-reading a's points for every block costs a few
+// per cent at most; with more than about 8 MB of a, a block therefore takes
+// longer, in proportion to a's size.
+constexpr std::size_t kBlockSteps = std::size_t{1} << 27;
 constexpr std::size_t kEntrySteps = 4;
-constexpr std::size_t kMinBlockColumns = 64;
+constexpr std::size_t kMinBlockColumns = 128;
 
 std::size_t columns_per_block(std::size_t dim, std::size_t n_a) {
   const std::size_t entry_steps = dim + kEntrySteps;
