@@ -27,11 +27,16 @@ case $mode in
            pkg('global_list', '$prefix/global_packages');"
     run_octave "$setup pkg('install', '-local', '$archive');"
     run_octave "$setup pkg('load', 'korvane'); expected_folder = '$prefix'; $checks"
+    help_files=$(find "$prefix" -name korvane.m | wc -l)
+    if [ "$help_files" -ne 1 ]; then
+      echo "FAILED: the installed package holds $help_files help files"
+      exit 1
+    fi
     ;;
   build-script)
     module="$work/module"
     run_octave "addpath('$root'); korvane_build('$module');"
-    sh "$root/tests/check_arithmetic_instructions.sh" objdump "$module/korvane.mex"
+    sh "$root/tests/check_arithmetic_instructions.sh" objdump "$module/korvane.oct"
     run_octave "addpath('$module'); expected_folder = '$module'; $checks"
     ;;
   *)
