@@ -75,12 +75,12 @@ NDArray unfilled_array(std::size_t rows, std::size_t cols) {
 // a few steps for writing each entry, so that a block takes about 10 ms with
 // the vector kernels (a few tens with the scalar one). At least
 // kMinBlockColumns, a multiple of every tile width, so that only the last
-// block has edge tiles and re-reading a's points for every block costs a few
-// per cent at most; with more than about 8 MB of a, a block therefore takes
-// longer, in proportion to a's size.
+// block has edge tiles and reading a's points again for every block costs
+// about 5 per cent at most; with more than about 4 MB of a, a block
+// therefore takes longer, in proportion to a's size.
 constexpr std::size_t kBlockSteps = std::size_t{1} << 27;
 constexpr std::size_t kEntrySteps = 4;
-constexpr std::size_t kMinBlockColumns = 128;
+constexpr std::size_t kMinBlockColumns = 256;
 
 std::size_t columns_per_block(std::size_t dim, std::size_t n_a) {
   const std::size_t entry_steps = dim + kEntrySteps;
