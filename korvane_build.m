@@ -2,7 +2,7 @@ function korvane_build(output_folder)
 % KORVANE_BUILD  Build the korvane module from inside Octave or MATLAB.
 %
 %   korvane_build            compiles the kernels and the gateway and leaves
-%                            the module (korvane.mex in Octave, korvane.<mexext>
+%                            the module (korvane.oct in Octave, korvane.<mexext>
 %                            in MATLAB) in gateway/, beside the help file
 %                            korvane.m. Then: addpath('<this folder>/gateway')
 %   korvane_build(folder)    leaves the module and a copy of the help file in
@@ -68,11 +68,15 @@ function korvane_build(output_folder)
 
   fprintf('linking the module\n');
   if in_octave
-    module = fullfile(output_folder, 'korvane.mex');
+    % Octave's own entry point; its doc string is the help file's text.
+    module = fullfile(output_folder, 'korvane.oct');
+    addpath(fullfile(root, 'scripts'));
+    restore_path = onCleanup(@() rmpath(fullfile(root, 'scripts')));
+    korvane_help_header(fullfile(gateway, 'korvane.m'), fullfile(object_folder, 'korvane_help.hpp'));
     % Octave 7's mkoctfile does not quote the output path when linking: link
     % inside the output folder, naming the module alone.
-    link = @() mkoctfile('--mex', ['-I' kernels], fullfile(gateway, 'korvane_gateway.cpp'), ...
-                         objects{:}, '-o', 'korvane.mex');
+    link = @() mkoctfile(['-I' kernels], ['-I' object_folder], ...
+                         fullfile(gateway, 'korvane_oct.cpp'), objects{:}, '-o', 'korvane.oct');
     with_cxxflags(arithmetic_flags(target, ''), @() in_folder(output_folder, link));
   else
     module = fullfile(output_folder, ['korvane.' mexext()]);

@@ -1,8 +1,10 @@
 #!/bin/sh
 # Makes the Octave package archive korvane-<version>.tar.gz in the given
-# folder (default: build): DESCRIPTION, COPYING, INDEX, the help file in
-# inst/, and in src/ the sources with a Makefile that builds the module with
-# mkoctfile. Install in Octave with: pkg install korvane-<version>.tar.gz
+# folder (default: build): DESCRIPTION, COPYING, INDEX, and in src/ the
+# sources of korvane.oct, its help file korvane.m and a Makefile that builds
+# the oct-file with mkoctfile and puts the help file beside it (src/FILES
+# lists what pkg copies from src/: the oct-file alone). Install in Octave
+# with: pkg install korvane-<version>.tar.gz
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 out=${1:-build}
@@ -12,12 +14,11 @@ version=$(sed -n 's/^Version: *//p' "$root/package/DESCRIPTION")
 staging=$(mktemp -d)
 trap 'rm -rf "$staging"' EXIT
 package="$staging/korvane"
-mkdir -p "$package/inst" "$package/src/kernels"
-cp "$root/package/DESCRIPTION" "$root/package/INDEX" "$root/package/post_install.m" \
-   "$root/COPYING" "$package/"
-cp "$root/gateway/korvane.m" "$package/inst/"
-cp "$root/package/src/Makefile" "$root/gateway/korvane_gateway.cpp" "$root/gateway/call_checks.hpp" \
-   "$package/src/"
+mkdir -p "$package/src/kernels"
+cp "$root/package/DESCRIPTION" "$root/package/INDEX" "$root/COPYING" "$package/"
+cp "$root/package/src/Makefile" "$root/package/src/FILES" "$root/gateway/korvane_oct.cpp" \
+   "$root/gateway/call_checks.hpp" "$root/gateway/korvane.m" \
+   "$root/scripts/korvane_help_header.m" "$package/src/"
 cp "$root"/kernels/*.cpp "$root"/kernels/*.hpp "$package/src/kernels/"
 tar -C "$staging" -czf "$out/korvane-$version.tar.gz" korvane
 echo "$out/korvane-$version.tar.gz"

@@ -28,17 +28,22 @@ case $mode in
            pkg('global_list', '$prefix/global_packages');"
     run_octave "$setup pkg('install', '-local', '$archive');"
     run_octave "$setup pkg('load', 'korvane'); expected_folder = '$prefix'; $checks"
+    help_files=$(find "$prefix" -name korvane.m | wc -l)
+    if [ "$help_files" -ne 1 ]; then
+      echo "FAILED: the installed package holds $help_files help files"
+      exit 1
+    fi
     ;;
   build-script)
     tree="$work/source tree"
     mkdir -p "$tree"
-    cp -R "$root/kernels" "$root/gateway" "$root/korvane_build.m" "$tree/"
+    cp -R "$root/kernels" "$root/gateway" "$root/scripts" "$root/korvane_build.m" "$tree/"
     module="$tree/module folder"
     (cd "$tree" && run_octave "korvane_build('module folder');")
-    sh "$root/tests/check_arithmetic_instructions.sh" objdump "$module/korvane.mex"
+    sh "$root/tests/check_arithmetic_instructions.sh" objdump "$module/korvane.oct"
     run_octave "addpath('$module'); expected_folder = '$module'; $checks"
     (cd "$tree" && run_octave "korvane_build();")
-    [ -f "$tree/gateway/korvane.mex" ] || { echo "FAILED: korvane_build() made no gateway/korvane.mex"; exit 1; }
+    [ -f "$tree/gateway/korvane.oct" ] || { echo "FAILED: korvane_build() made no gateway/korvane.oct"; exit 1; }
     ;;
   *)
     echo "unknown mode $mode" >&2

@@ -1,12 +1,17 @@
 % Checks an installed korvane (package or build script) in a fresh Octave
-% session where it is already on the path: it is the module expected, every
-% call form gives the plain loops' bits, errors carry their messages, and
-% help korvane works. Exits with status 1 on any failure.
+% session where it is already on the path: it is the oct-file expected, with
+% its help file beside it, every call form gives the plain loops' bits,
+% errors carry their messages, and help korvane and lookfor work, lookfor
+% listing korvane once. Exits with status 1 on any failure.
 %   ... --eval "<put korvane on the path>; source('check_installed_module.m')"
 failures = 0;
 module = which('korvane');
-if isempty(regexp(module, ['^' regexptranslate('escape', expected_folder) '.*korvane\.mex$'], 'once'))
-  printf('FAILED: korvane is %s, not a module in %s\n', module, expected_folder);
+if isempty(regexp(module, ['^' regexptranslate('escape', expected_folder) '.*korvane\.oct$'], 'once'))
+  printf('FAILED: korvane is %s, not an oct-file in %s\n', module, expected_folder);
+  failures = failures + 1;
+end
+if ~exist(fullfile(fileparts(module), 'korvane.m'), 'file')
+  printf('FAILED: no help file beside %s\n', module);
   failures = failures + 1;
 end
 
@@ -51,6 +56,11 @@ end
 help_text = help('korvane');
 if isempty(strfind(help_text, 'C = korvane(a,b)'))
   printf('FAILED: help korvane shows no usage\n');
+  failures = failures + 1;
+end
+listed = regexp(evalc('lookfor(''squared Euclidean'')'), '^korvane\s', 'lineanchors');
+if numel(listed) ~= 1
+  printf('FAILED: lookfor lists korvane %d times\n', numel(listed));
   failures = failures + 1;
 end
 

@@ -1,6 +1,8 @@
 % End-to-end tests of the korvane module in GNU Octave. Run from the build
 % folder's parent with the module on the path:
-%   octave-cli --no-gui --norc --no-history -q tests/octave/korvane_host_tests.m <module folder>
+%   octave-cli --no-gui --norc --no-history -q tests/octave/korvane_host_tests.m <module folder> [oct|mex]
+% With oct or mex, korvane must be that file (Octave prefers korvane.oct to a
+% korvane.mex beside it).
 1;
 
 function C = loops_pairwise(a, b)
@@ -73,6 +75,10 @@ failed = 0;
 args = argv();
 if numel(args) >= 1
   addpath(args{1});
+end
+if numel(args) >= 2
+  check(sprintf('korvane is korvane.%s', args{2}), ...
+        ~isempty(regexp(which('korvane'), ['korvane\.' args{2} '$'], 'once')));
 end
 
 usage = sprintf(['korvane: Usage: C = korvane(a,b)\n       or: C = korvane(a)\n' ...

@@ -1,0 +1,129 @@
+// The native Octave entry point: the same function as the MEX module, built
+// as korvane.oct, which Octave prefers to a korvane.mex in the same folder.
+//
+// It runs the same checks (call_checks.hpp) and reports the same texts as
+// Octave shows them from the MEX module ("korvane: " first, no identifier).
+// What it does not share with the MEX route is the host's copying: the
+// arguments are read in place, and the result is created once, without
+// filling, as the very array that is returned. A long pairwise call runs
+// over blocks of b's columns and honours Ctrl-C between them.
+//
+// Octave's `help` shows an oct-file's built-in doc string, not a same-named
+// .m file (as it does for a MEX module), so the doc string is the help
+// file's text, generated from korvane.m at build time (korvane_help.hpp).
+#include <octave/oct.h>
+#include <octave/quit.h>
+
+#include <cstddef>
+#include <memory>
+#include <utility>
+
+#include "call_checks.hpp"
+#include "distance_kernels.hpp"
+#include "korvane_help.hpp"
+
+namespace {
+
+namespace gateway = korvane::gateway;
+
+// The checks' questions, answered from the interpreter's values. data()
+// keeps each argument's array in `arrays`, so its storage stays valid until
+// the kernel has run: for a full double matrix array_value() shares the
+// value's storage; ranges, diagonal and other lazily stored double values
+// are expanded into it.
+struct OctaveArguments {
+  const octave_value_list& args;
+  NDArray* arrays;
+
+  // Anything else would have its storage read as doubles from the wrong
+  // memory or be expanded from another class.
+  bool is_real_full_double(int n) const {
+    const octave_value& value = args(n);
+    return value.is_double_type() && !value.iscomplex() && !value.issparse();
+  }
+  // Octave drops trailing singleton dimensions, so ndims is never below 2.
+  bool is_matrix(int n) const { return args(n).ndims() <= 2; }
+  bool is_empty(int n) const { return args(n).isempty(); }
+  double* data(int n) const {
+    arrays[n] = args(n).array_value();
+    // The kernels only read their inputs; data() const does not unshare.
+    return const_cast<double*>(arrays[n].data());
+  }
+  std::size_t rows(int n) const { return static_cast<std::size_t>(args(n).rows()); }
+  std::size_t cols(int n) const { return static_cast<std::size_t>(args(n).columns()); }
+};
+
+// The allocator Octave's double arrays free their storage with.
+template <typename T, typename Alloc>
+Alloc allocator_of(const Array<T, Alloc>&);
+using DoubleAllocator = decltype(allocator_of(std::declval<const NDArray&>()));
+
+// A rows x cols array whose storage is allocated but not filled: the
+// kernels write every entry exactly once. (NDArray(dim_vector) would
+// value-initialise every element first.) The dimensions are checked, and
+// may throw, before anything is allocated.
+NDArray unfilled_array(std::size_t rows, std::size_t cols) {
+  const dim_vector dims(static_cast<octave_idx_type>(rows), static_cast<octave_idx_type>(cols));
+  const octave_idx_type count = dims.safe_numel();
+  DoubleAllocator allocator;
+  double* const storage =
+      std::allocator_traits<DoubleAllocator>::allocate(allocator, static_cast<std::size_t>(count));
+  return NDArray(Array<double>(storage, dims, allocator));
+}
+
+// Columns of b per block: about kBlockSteps entry-coordinate steps, counting
+// a few steps for writing each entry, so that a block takes about 10 ms with
+// the vector kernels (a few tens with the scalar one). At least
+// kMinBlockColumns, a multiple of every tile width, so that only the last
+// block has edge tiles and reading a's points again for every block costs
+// about 5 per cent at most; with more than about 4 MB of a, a block
+// therefore takes longer, in proportion to a's size.
+constexpr std::size_t kBlockSteps = std::size_t{1} << 27;
+constexpr std::size_t kEntrySteps = 4;
+constexpr std::size_t kMinBlockColumns = 256;
+
+std::size_t columns_per_block(std::size_t dim, std::size_t n_a) {
+  const std::size_t entry_steps = dim + kEntrySteps;
+  const std::size_t points = n_a == 0 ? 1 : n_a;
+  if (points > kBlockSteps / entry_steps) return kMinBlockColumns;
+  const std::size_t columns = kBlockSteps / (entry_steps * points);
+  return columns > kMinBlockColumns ? columns / kMinBlockColumns * kMinBlockColumns
+                                    : kMinBlockColumns;
+}
+
+// Each entry of C depends on its own pair of points only, so the blocks give
+// the same bits as one call; a block of b's columns is a contiguous block of
+// C's columns.
+void interruptible_pairwise(const korvane::MatrixView& a, const korvane::MatrixView& b,
+                            const korvane::MatrixView& C) {
+  const std::size_t block = columns_per_block(a.rows, a.cols);
+  for (std::size_t first = 0;;) {
+    const std::size_t count = b.cols - first < block ? b.cols - first : block;
+    const korvane::MatrixView b_block{b.rows, count, b.data + first * b.rows};
+    const korvane::MatrixView C_block{C.rows, count, C.data + first * C.rows};
+    korvane::pairwise_squared_distances(a, b_block, C_block);
+    first += count;
+    if (first >= b.cols) return;
+    octave_quit();
+  }
+}
+
+}  // namespace
+
+DEFUN_DLD(korvane, args, nargout, KORVANE_HELP_TEXT) {
+  // Any count above 3 is refused alike; clamped, it cannot wrap into range.
+  const int nrhs = args.length() > 3 ? 4 : static_cast<int>(args.length());
+  NDArray arrays[3];
+  const gateway::CheckedCall call =
+      gateway::check_call(OctaveArguments{args, arrays}, nargout, nrhs);
+  if (call.error != nullptr) error("korvane: %s", call.error);
+
+  NDArray result = unfilled_array(call.result_rows, call.result_cols);
+  const korvane::MatrixView result_view{call.result_rows, call.result_cols, result.fortran_vec()};
+  if (call.form == gateway::Form::distances) {
+    interruptible_pairwise(call.a, call.b, result_view);
+  } else {
+    korvane::weighted_coordinate_sums(call.a, call.b, call.Q, result_view);
+  }
+  return octave_value(result);
+}
