@@ -11,8 +11,8 @@ function korvane_build(output_folder)
 %   Needs a C++17 compiler: Octave's mkoctfile, or MATLAB's mex set up with
 %   "mex -setup C++". Every file is compiled with multiply-add contraction off,
 %   so that results equal the plain loops to the bit; on x86-64 the AVX2 and
-%   AVX-512 variants get their own flags and the running CPU picks one. CMake
-%   is not needed.
+%   AVX-512 variants get their own flags and the running CPU picks one; on
+%   64-bit Arm the NEON variant runs. CMake is not needed.
 %
 %   The MATLAB branch is written from MATLAB's documented mex command and is
 %   untested (no MATLAB on our build machines).
@@ -35,6 +35,9 @@ function korvane_build(output_folder)
     sources(end + 1, :) = {'avx2_kernels.cpp', '-mavx2', '/arch:AVX2'};
     sources(end + 1, :) = {'avx512_kernels.cpp', '-mavx512f', '/arch:AVX512'};
     defines = {'-DKORVANE_HAVE_AVX2=1', '-DKORVANE_HAVE_AVX512=1'};
+  elseif is_arm64(in_octave)
+    sources(end + 1, :) = {'neon_kernels.cpp', '', ''};
+    defines = {'-DKORVANE_HAVE_NEON=1'};
   end
 
   object_folder = tempname();
@@ -109,6 +112,15 @@ function yes = is_x86_64(in_octave)
     yes = ~isempty(regexp(computer(), '^(x86_64|amd64)', 'once'));
   else
     yes = any(strcmp(computer('arch'), {'win64', 'glnxa64', 'maci64'}));
+  end
+end
+
+function yes = is_arm64(in_octave)
+  % Octave: e.g. aarch64-unknown-linux-gnu, aarch64-apple-darwin23.
+  if in_octave
+    yes = ~isempty(regexp(computer(), '^(aarch64|arm64)', 'once'));
+  else
+    yes = strcmp(computer('arch'), 'maca64');
   end
 end
 
