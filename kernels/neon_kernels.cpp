@@ -13,6 +13,9 @@
 // Weighted: up to 24 coordinates of c in 12 registers across the whole pair
 // loop, with the same coordinates of a's point in 12 more while j runs;
 // vectorised across k.
+// Clang keeps both register sets whole; GCC 12's instruction scheduler
+// hoists loads and spills a few accumulators, which costs loads and stores
+// beside the arithmetic, not arithmetic.
 #include <arm_neon.h>
 
 #include <cstddef>
