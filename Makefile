@@ -3,8 +3,8 @@
 #               Octave examples
 #   make test   build everything and run the whole test suite: this machine
 #               (with valgrind and the Octave soak), the sanitizers and the
-#               fuzzer, 32-bit x86 under qemu-i386, the Windows DLLs (the
-#               64-bit one under Wine)
+#               fuzzer, 32-bit x86 under qemu-i386, 64-bit Arm under
+#               qemu-aarch64, the Windows DLLs (the 64-bit one under Wine)
 #   make docs   measure accuracy and speed here and redraw the charts in docs/
 #   make dist   make the Octave package archive build/korvane-<version>.tar.gz
 #   make bench  run the benchmarks
@@ -16,9 +16,11 @@ BUILD_PACKAGES = build-essential cmake googletest libgtest-dev libbenchmark-dev 
 OCTAVE_PACKAGES = octave liboctave-dev octave-parallel gnuplot-nox
 DEMO_PACKAGES = build-essential cmake octave liboctave-dev octave-parallel
 DEMO_BUILD_DIR ?= $(BUILD_DIR)/demo
-PRESET_PACKAGES = clang libclang-rt-14-dev g++-multilib qemu-user \
-                  g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64
-PRESETS = sanitize linux-i386 windows-x86 windows-x64
+# g++-12-multilib, not g++-multilib: the latter conflicts with the Arm cross
+# compiler (the linux-i386 toolchain supplies the one header link it adds).
+PRESET_PACKAGES = clang libclang-rt-14-dev g++-12-multilib qemu-user \
+                  g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 g++-aarch64-linux-gnu
+PRESETS = sanitize linux-i386 linux-aarch64 windows-x86 windows-x64
 
 .PHONY: all deps demo-deps preset-deps build demo docs dist test test-native test-presets bench clean
 

@@ -14,8 +14,8 @@ function korvane_build(output_folder)
 %   Every file is compiled with multiply-add contraction off, so that results
 %   equal the plain loops to the bit, and 32-bit x86 computes in SSE2, never
 %   x87; on x86-64 the AVX2 and AVX-512 variants get their own flags and the
-%   running CPU picks one. MATLAB modules use the large-array-dims API
-%   (-R2017b). Paths may contain spaces. CMake is not needed.
+%   running CPU picks one; on 64-bit Arm the NEON variant runs. MATLAB
+%   modules use the large-array-dims API (-R2017b). Paths may contain spaces. CMake is not needed.
 %
 %   The MATLAB branches are written from MATLAB's documented mex command and
 %   are untested (no MATLAB on our build machines).
@@ -48,6 +48,9 @@ function korvane_build(output_folder)
     sources(end + 1, :) = {'avx2_kernels.cpp', ['-mavx2' spill], '/arch:AVX2'};
     sources(end + 1, :) = {'avx512_kernels.cpp', ['-mavx512f' spill], '/arch:AVX512'};
     defines = {'-DKORVANE_HAVE_AVX2=1', '-DKORVANE_HAVE_AVX512=1'};
+  elseif target.arm64
+    sources(end + 1, :) = {'neon_kernels.cpp', '', ''};
+    defines = {'-DKORVANE_HAVE_NEON=1'};
   end
 
   object_folder = tempname();
@@ -92,21 +95,23 @@ end
 
 function target = build_target(in_octave)
   % What the module is built for and with which compiler family:
-  %   x86_64, x86_32  the instruction set of the host
+  %   x86_64, x86_32, arm64  the instruction set of the host
   %   msvc            Microsoft's compiler (MATLAB on Windows only)
   %   windows_gnu     GCC on Windows: Octave's MinGW-w64, or MATLAB's
   %   api             MATLAB: the mex option for the large-array-dims API
-  target = struct('x86_64', false, 'x86_32', false, 'msvc', false, 'windows_gnu', false, ...
-                  'api', '');
+  target = struct('x86_64', false, 'x86_32', false, 'arm64', false, 'msvc', false, ...
+                  'windows_gnu', false, 'api', '');
   if in_octave
     host = computer();  % the triplet Octave was built for: x86_64-w64-mingw32
     target.x86_64 = ~isempty(regexp(host, '^(x86_64|amd64)', 'once'));
     target.x86_32 = ~isempty(regexp(host, '^i[3-6]86', 'once'));
+    target.arm64 = ~isempty(regexp(host, '^(aarch64|arm64)', 'once'));  % Linux, macOS
     target.windows_gnu = ~isempty(regexp(host, 'mingw|cygwin', 'once'));
   else
     arch = computer('arch');
     target.x86_64 = any(strcmp(arch, {'win64', 'glnxa64', 'maci64'}));
     target.x86_32 = any(strcmp(arch, {'win32', 'glnx86', 'maci'}));
+    target.arm64 = strcmp(arch, 'maca64');
     if ispc()
       compiler = mex.getCompilerConfigurations('C++', 'Selected');
       if isempty(compiler)

@@ -97,8 +97,8 @@ void set_weighted_counters(benchmark::State& state, const Shape& s) {
 
 void register_all() {
   std::vector<std::pair<InstructionSet, std::string>> variants;
-  for (InstructionSet isa :
-       {InstructionSet::scalar, InstructionSet::avx2, InstructionSet::avx512}) {
+  for (InstructionSet isa : {InstructionSet::scalar, InstructionSet::avx2, InstructionSet::avx512,
+                             InstructionSet::neon}) {
     if (korvane::instruction_set_available(isa)) {
       variants.emplace_back(isa, korvane::instruction_set_name(isa));
     }

@@ -55,6 +55,21 @@ elseif(CMAKE_SIZEOF_VOID_P EQUAL 8 AND CMAKE_SYSTEM_PROCESSOR MATCHES "^(x86_64|
   set(KORVANE_X86_64 ON)
 endif()
 
+# Whether the NEON variant is compiled in: 64-bit Arm, where AdvSIMD is part
+# of every CPU. On macOS the target is CMAKE_OSX_ARCHITECTURES when set; a
+# universal build of several slices gets the portable variant only.
+set(KORVANE_AARCH64 OFF)
+if(APPLE AND CMAKE_OSX_ARCHITECTURES)
+  set(KORVANE_X86_64 OFF)
+  if(CMAKE_OSX_ARCHITECTURES STREQUAL "arm64")
+    set(KORVANE_AARCH64 ON)
+  elseif(CMAKE_OSX_ARCHITECTURES STREQUAL "x86_64")
+    set(KORVANE_X86_64 ON)
+  endif()
+elseif(CMAKE_SIZEOF_VOID_P EQUAL 8 AND CMAKE_SYSTEM_PROCESSOR MATCHES "^(aarch64|arm64|ARM64)$")
+  set(KORVANE_AARCH64 ON)
+endif()
+
 if(MSVC)
   set(KORVANE_AVX2_FLAGS /arch:AVX2)
   set(KORVANE_AVX512_FLAGS /arch:AVX512)

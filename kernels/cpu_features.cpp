@@ -1,6 +1,7 @@
-// Which instruction set runs: what this build contains, capped by what the
-// CPU reports (CPUID) and the operating system saves on context switches
-// (XGETBV). Read once per process.
+// Which instruction set runs: what this build contains, capped on x86 by
+// what the CPU reports (CPUID) and the operating system saves on context
+// switches (XGETBV), read once per process. On 64-bit Arm, NEON (AdvSIMD)
+// is part of every CPU, so a build that contains it always runs it.
 #include <atomic>
 #include <cstdint>
 
@@ -86,6 +87,12 @@ constexpr InstructionSet best_compiled_in() {
 #endif
 }
 
+#if defined(KORVANE_HAVE_NEON)
+constexpr bool neon_compiled_in = true;
+#else
+constexpr bool neon_compiled_in = false;
+#endif
+
 // The one piece of process-wide state. Racing first calls all compute the same
 // value, so a relaxed atomic is enough; -1 means not yet detected.
 std::atomic<int> detected_level{-1};
@@ -107,6 +114,8 @@ const char* instruction_set_name(InstructionSet isa) {
       return "avx512";
     case InstructionSet::avx2:
       return "avx2";
+    case InstructionSet::neon:
+      return "neon";
     case InstructionSet::scalar:
       break;
   }
@@ -114,11 +123,13 @@ const char* instruction_set_name(InstructionSet isa) {
 }
 
 bool instruction_set_available(InstructionSet isa) {
+  if (isa == InstructionSet::neon) return neon_compiled_in;
   const int level = static_cast<int>(isa);
   return level <= static_cast<int>(best_compiled_in()) && level <= cpu_level();
 }
 
 InstructionSet active_instruction_set() {
+  if constexpr (neon_compiled_in) return InstructionSet::neon;
   const int level = cpu_level();
   const int compiled = static_cast<int>(best_compiled_in());
   return static_cast<InstructionSet>(level < compiled ? level : compiled);

@@ -6,6 +6,11 @@ namespace korvane {
 
 void pairwise_squared_distances(InstructionSet isa, MatrixView a, MatrixView b, MatrixView C) {
   switch (isa) {
+#if defined(KORVANE_HAVE_NEON)
+    case InstructionSet::neon:
+      variants::pairwise_neon(a, b, C);
+      return;
+#endif
 #if defined(KORVANE_HAVE_AVX512)
     case InstructionSet::avx512:
       variants::pairwise_avx512(a, b, C);
@@ -25,6 +30,11 @@ void pairwise_squared_distances(InstructionSet isa, MatrixView a, MatrixView b, 
 void weighted_coordinate_sums(InstructionSet isa, MatrixView a, MatrixView b, MatrixView Q,
                               MatrixView c) {
   switch (isa) {
+#if defined(KORVANE_HAVE_NEON)
+    case InstructionSet::neon:
+      variants::weighted_neon(a, b, Q, c);
+      return;
+#endif
 #if defined(KORVANE_HAVE_AVX512)
     case InstructionSet::avx512:
       variants::weighted_avx512(a, b, Q, c);

@@ -9,16 +9,18 @@
 
 namespace korvane {
 
-// Ordered: a higher level can run everything a lower one can.
-enum class InstructionSet { scalar = 0, avx2 = 1, avx512 = 2 };
+// The x86 levels are ordered: a higher one can run everything a lower one
+// can. neon stands apart: the 64-bit Arm level, the only one there besides
+// scalar.
+enum class InstructionSet { scalar = 0, avx2 = 1, avx512 = 2, neon = 3 };
 
 const char* instruction_set_name(InstructionSet isa);
 
 // True when this build contains the variant and the CPU and OS can run it.
 bool instruction_set_available(InstructionSet isa);
 
-// The variant the public functions use. CPUID and XGETBV are read once per
-// process; concurrent first calls are safe.
+// The variant the public functions use. On x86, CPUID and XGETBV are read
+// once per process; concurrent first calls are safe.
 InstructionSet active_instruction_set();
 
 // Run one variant. Precondition: instruction_set_available(isa).
@@ -33,6 +35,8 @@ void pairwise_avx2(MatrixView a, MatrixView b, MatrixView C);
 void weighted_avx2(MatrixView a, MatrixView b, MatrixView Q, MatrixView c);
 void pairwise_avx512(MatrixView a, MatrixView b, MatrixView C);
 void weighted_avx512(MatrixView a, MatrixView b, MatrixView Q, MatrixView c);
+void pairwise_neon(MatrixView a, MatrixView b, MatrixView C);
+void weighted_neon(MatrixView a, MatrixView b, MatrixView Q, MatrixView c);
 }  // namespace variants
 
 }  // namespace korvane

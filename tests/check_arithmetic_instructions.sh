@@ -20,6 +20,17 @@ for file in $files; do
           grep -E -i '[[:space:]](v?f(n?m(add|sub)[0-9a-z]*)|fmla|fmls)[[:space:]]' || true)
   x87=$(echo "$listing" |
         grep -E -i '[[:space:]]f(i?(add|sub|subr|mul|div|divr)[lsp]?|sqrt|ld[lst]?|stp[lst]?)[[:space:]]' || true)
+  # AArch64's fadd, fmul and kin are plain IEEE operations, not x87. Its
+  # fused forms: scalar, vector and SVE, with any arrangement suffix
+  # (fmla.2d in Apple's syntax).
+  case $(echo "$listing" | sed -n 's/.*file format //p' | head -n 1) in
+    *aarch64* | *arm64*)
+      fused=$(echo "$listing" |
+              grep -E -i '[[:space:]]fn?m(add|sub|ad|sb|la|ls)[0-9a-z]*([.][0-9a-z]+)?[[:space:]]' ||
+              true)
+      x87=""
+      ;;
+  esac
   for kind in "fused multiply-add:$fused" "x87 arithmetic:$x87"; do
     hits=${kind#*:}
     if [ -n "$hits" ]; then

@@ -344,7 +344,7 @@ std::string variant_name(const ::testing::TestParamInfo<InstructionSet>& info) {
 
 INSTANTIATE_TEST_SUITE_P(Variants, KernelTest,
                          ::testing::Values(InstructionSet::scalar, InstructionSet::avx2,
-                                           InstructionSet::avx512),
+                                           InstructionSet::avx512, InstructionSet::neon),
                          variant_name);
 
 TEST(Dispatch, ActiveVariantIsAvailableAndPublicEntryPointsUseIt) {
@@ -361,6 +361,18 @@ TEST(Dispatch, ActiveVariantIsAvailableAndPublicEntryPointsUseIt) {
                                     MatrixView{7, 1, c.data()});
   EXPECT_TRUE(
       bitwise_equal(c.data(), reference::weighted(a.data(), b.data(), Q.data(), 7, 30, 20)));
+}
+
+// 64-bit Arm builds run NEON without detection, so its tests above are never
+// skipped there; elsewhere no build may claim it.
+TEST(Dispatch, NeonRunsExactlyWhereBuiltIn) {
+#if defined(KORVANE_EXPECT_NEON)
+  EXPECT_TRUE(korvane::instruction_set_available(InstructionSet::neon));
+  EXPECT_EQ(korvane::active_instruction_set(), InstructionSet::neon);
+#else
+  EXPECT_FALSE(korvane::instruction_set_available(InstructionSet::neon));
+  EXPECT_NE(korvane::active_instruction_set(), InstructionSet::neon);
+#endif
 }
 
 }  // namespace

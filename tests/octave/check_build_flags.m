@@ -90,11 +90,13 @@ failures = check(failures, ~isempty(strfind(avx2, '-mavx2')) && isempty(strfind(
                  'linux x86-64: AVX2, aligned spills allowed');
 failures = check(failures, isempty(strfind([calls{1}.cxxflags], '-msse2')), ...
                  'linux x86-64: no 32-bit flags');
+failures = check(failures, isempty(flags_for(calls, 'neon_kernels.cpp')), 'linux x86-64: no NEON');
 
 calls = build_for(root, 'aarch64-unknown-linux-gnu');
 failures = check(failures, all_have(calls, '-ffp-contract=off'), 'aarch64: no contraction');
 failures = check(failures, isempty(flags_for(calls, 'avx2_kernels.cpp')) && ...
                  isempty(strfind([calls{1}.cxxflags], '-msse2')), 'aarch64: no x86 flags');
+failures = check(failures, ~isempty(flags_for(calls, 'neon_kernels.cpp')), 'aarch64: NEON kernels');
 
 rmdir(stand_ins, 's');
 printf('korvane_build flags for five hosts: %d failed\n', failures);
