@@ -122,7 +122,12 @@ KORVANE_ALWAYS_INLINE __m512d exact_add_on_multiply_pipes(__m512d sum, __m512d s
 #if defined(_WIN32)
   return _mm512_add_pd(sum, square);
 #else
-  return _mm512_fmadd_pd(square, _mm512_set1_pd(1.0), sum);
+  __m512d one = _mm512_set1_pd(1.0);
+#if defined(__GNUC__) || defined(__clang__)
+  // Clang would turn an FMA by a known 1.0 back into the add.
+  __asm__("" : "+v"(one));
+#endif
+  return _mm512_fmadd_pd(square, one, sum);
 #endif
 }
 

@@ -29,9 +29,10 @@ for file in $files; do
   fused=$(echo "$listing" |
           grep -E -i '[[:space:]](v?f(n?m(add|sub)[0-9a-z]*)|fmla|fmls)[[:space:]]' || true)
   if [ $exact_add_fma = yes ] && [ -n "$fused" ]; then
-    # Operands: zmm registers, or a memory operand (possibly {1to8}) for one.
+    # Operands: zmm registers, or a memory operand (possibly {1to8}) for one;
+    # GNU objdump writes no space after the commas, llvm-objdump one.
     fused=$(echo "$fused" |
-            grep -E -v -i '[[:space:]]vfmadd(132|213|231)pd[[:space:]]+([^,]*\(%[a-z0-9]+[^,]*\)[^,]*|%zmm[0-9]+),%zmm[0-9]+,%zmm[0-9]+([[:space:]]+#.*)?$' ||
+            grep -E -v -i '[[:space:]]vfmadd(132|213|231)pd[[:space:]]+(-?(0x)?[0-9a-f]*\(%[a-z0-9]+(,[[:space:]]*%[a-z0-9]+)?(,[[:space:]]*[1248])?\)(\{1to8\})?|%zmm[0-9]+),[[:space:]]*%zmm[0-9]+,[[:space:]]*%zmm[0-9]+([[:space:]]+#.*)?$' ||
             true)
   fi
   x87=$(echo "$listing" |

@@ -4,5 +4,7 @@
 #include <immintrin.h>
 
 __m512d sample_zmm_exact_add(__m512d sum, __m512d square) {
-  return _mm512_fmadd_pd(square, _mm512_set1_pd(1.0), sum);
+  __m512d one = _mm512_set1_pd(1.0);
+  __asm__("" : "+v"(one));  // else Clang turns the FMA back into an add
+  return _mm512_fmadd_pd(square, one, sum);
 }
