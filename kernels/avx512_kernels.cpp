@@ -287,13 +287,14 @@ struct PairwiseTile {
     // adds. With a's points in the lanes, half of the adds go to the multiply
     // pipes, alternating between the two accumulators of a broadcast column,
     // so that all four pipes share the work (on AMD Zen 4: two add, two
-    // multiply/FMA pipes). With b's points in the lanes, that measured
-    // slower, and the step stays on the add pipes.
+    // multiply/FMA pipes). With b's points in the lanes, and for short sums
+    // (fixed KD of at most 8, bound by the stores of C), that measured slower,
+    // and the step stays on the add pipes.
     const auto step = [&](std::size_t k, bool first) {
       const __m512d lane_lo = lane(k, 0);
       const __m512d lane_hi = lane(k, 1);
       for (std::size_t q = 0; q < kBroadcasts; ++q) {
-        if constexpr (BInLanes) {
+        if constexpr (BInLanes || (KD > 0 && KD <= 8)) {
           const __m512d x = _mm512_set1_pd(columns[q][k]);
           const __m512d t_lo = _mm512_sub_pd(x, lane_lo);
           const __m512d t_hi = _mm512_sub_pd(x, lane_hi);
