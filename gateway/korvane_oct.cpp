@@ -20,6 +20,7 @@
 
 #include "call_checks.hpp"
 #include "distance_kernels.hpp"
+#include "exact_arithmetic.hpp"
 #include "korvane_help.hpp"
 
 namespace {

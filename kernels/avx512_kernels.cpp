@@ -3,6 +3,10 @@
 //
 // Pairwise: a 16 x 8 tile of entries in 16 zmm accumulators (16 lane points
 // in two vectors, 8 broadcast points). Weighted: see weighted_avx512.
+//
+// The one fused multiply-add this object may contain is
+// exact_add_on_multiply_pipes: an add with a multiplier of 1.0. A product t * t
+// is always rounded on its own before it enters a sum.
 #include <immintrin.h>
 
 // GCC's own shuffle intrinsics start from _mm512_undefined_pd(), which its
@@ -94,6 +98,38 @@ constexpr ShortPointPicks<D> short_point_picks() {
     }
   }
   return picks;
+}
+
+// lanes - x for x at *broadcast in every lane. The broadcast is the
+// subtract's own {1to8} memory operand: on AMD Zen 4 a separate broadcast into
+// a register takes a floating-point pipe slot, an embedded one only a load.
+// GCC does not embed a broadcast that feeds two subtracts, hence the asm.
+KORVANE_ALWAYS_INLINE __m512d subtract_broadcast(__m512d lanes, const double* broadcast) {
+#if defined(__GNUC__) || defined(__clang__)
+  __m512d difference;
+  __asm__("vsubpd %2%{1to8%}, %1, %0" : "=v"(difference) : "v"(lanes), "m"(*broadcast));
+  return difference;
+#else
+  return _mm512_sub_pd(lanes, _mm512_set1_pd(*broadcast));
+#endif
+}
+
+// sum + square, rounded once, issued on the multiply/FMA pipes instead of the
+// add pipes: square * 1.0 is exact, so fma(square, 1.0, sum) rounds exactly
+// as the add does, for every input including NaN, infinities and zeros.
+// Nothing is fused: square arrives already rounded. Windows modules contain
+// no FMA instruction at all, so there it is the add itself.
+KORVANE_ALWAYS_INLINE __m512d exact_add_on_multiply_pipes(__m512d sum, __m512d square) {
+#if defined(_WIN32)
+  return _mm512_add_pd(sum, square);
+#else
+  __m512d one = _mm512_set1_pd(1.0);
+#if defined(__GNUC__) || defined(__clang__)
+  // Clang would turn an FMA by a known 1.0 back into the add.
+  __asm__("" : "+v"(one));
+#endif
+  return _mm512_fmadd_pd(square, one, sum);
+#endif
 }
 
 struct PairwiseTile {
@@ -248,18 +284,41 @@ struct PairwiseTile {
       }
     }
 
-    // One coordinate for the whole tile.
+    // One coordinate for the whole tile: 16 subtracts, 16 multiplies and 16
+    // adds. With a's points in the lanes, half of the adds go to the multiply
+    // pipes, alternating between the two accumulators of a broadcast column,
+    // so that all four pipes share the work (on AMD Zen 4: two add, two
+    // multiply/FMA pipes). With b's points in the lanes, and for short sums
+    // (fixed KD of at most 8, bound by the stores of C), that measured slower,
+    // and the step stays on the add pipes.
     const auto step = [&](std::size_t k, bool first) {
       const __m512d lane_lo = lane(k, 0);
       const __m512d lane_hi = lane(k, 1);
       for (std::size_t q = 0; q < kBroadcasts; ++q) {
-        const __m512d x = _mm512_set1_pd(columns[q][k]);
-        const __m512d t_lo = BInLanes ? _mm512_sub_pd(x, lane_lo) : _mm512_sub_pd(lane_lo, x);
-        const __m512d t_hi = BInLanes ? _mm512_sub_pd(x, lane_hi) : _mm512_sub_pd(lane_hi, x);
-        const __m512d square_lo = _mm512_mul_pd(t_lo, t_lo);
-        const __m512d square_hi = _mm512_mul_pd(t_hi, t_hi);
-        lo[q] = first ? square_lo : _mm512_add_pd(lo[q], square_lo);
-        hi[q] = first ? square_hi : _mm512_add_pd(hi[q], square_hi);
+        if constexpr (BInLanes || (KD > 0 && KD <= 8)) {
+          const __m512d x = _mm512_set1_pd(columns[q][k]);
+          const __m512d t_lo = _mm512_sub_pd(x, lane_lo);
+          const __m512d t_hi = _mm512_sub_pd(x, lane_hi);
+          const __m512d square_lo = _mm512_mul_pd(t_lo, t_lo);
+          const __m512d square_hi = _mm512_mul_pd(t_hi, t_hi);
+          lo[q] = first ? square_lo : _mm512_add_pd(lo[q], square_lo);
+          hi[q] = first ? square_hi : _mm512_add_pd(hi[q], square_hi);
+        } else {
+          const __m512d t_lo = subtract_broadcast(lane_lo, columns[q] + k);
+          const __m512d t_hi = subtract_broadcast(lane_hi, columns[q] + k);
+          const __m512d square_lo = _mm512_mul_pd(t_lo, t_lo);
+          const __m512d square_hi = _mm512_mul_pd(t_hi, t_hi);
+          if (first) {
+            lo[q] = square_lo;
+            hi[q] = square_hi;
+          } else if (q % 2 == 0) {
+            lo[q] = exact_add_on_multiply_pipes(lo[q], square_lo);
+            hi[q] = _mm512_add_pd(hi[q], square_hi);
+          } else {
+            lo[q] = _mm512_add_pd(lo[q], square_lo);
+            hi[q] = exact_add_on_multiply_pipes(hi[q], square_hi);
+          }
+        }
       }
     };
     std::size_t k = 0;

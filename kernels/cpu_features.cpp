@@ -1,8 +1,10 @@
 // Which instruction set runs: what this build contains, capped on x86 by
 // what the CPU reports (CPUID) and the operating system saves on context
-// switches (XGETBV), read once per process. On 64-bit Arm, NEON (AdvSIMD)
-// is part of every CPU, so a build that contains it always runs it.
+// switches (XGETBV); and the L2 size that the tile loop blocks for. Read once
+// per process. On 64-bit Arm, NEON (AdvSIMD) is part of every CPU, so a
+// build that contains it always runs it.
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 
 #include "exact_arithmetic.hpp"
@@ -71,9 +73,20 @@ InstructionSet detect_cpu() {
   if (bit(leaf7.ebx, 5)) return InstructionSet::avx2;
   return InstructionSet::scalar;
 }
+
+// CPUID leaf 0x80000006 gives the L2 size per core in KB (ECX bits 31-16),
+// on AMD and Intel alike; 0 where it is not reported.
+std::size_t detect_l2_bytes() {
+  if (cpuid(0x80000000U, 0).eax < 0x80000006U) return 0;
+  return static_cast<std::size_t>(cpuid(0x80000006U, 0).ecx >> 16) * 1024;
+}
 #else
 InstructionSet detect_cpu() {
   return InstructionSet::scalar;
+}
+
+std::size_t detect_l2_bytes() {
+  return 0;
 }
 #endif
 
@@ -106,7 +119,22 @@ int cpu_level() {
   return level;
 }
 
+// The L2 size, read once like the level. 0 means not yet detected.
+std::atomic<std::size_t> detected_l2_bytes{0};
+
 }  // namespace
+
+std::size_t l2_cache_bytes() {
+  std::size_t bytes = detected_l2_bytes.load(std::memory_order_relaxed);
+  if (bytes == 0) {
+    bytes = detect_l2_bytes();
+    // Not reported: the smallest L2 of the x86 cores these variants run on
+    // (256 KB, Intel's client cores from Haswell on).
+    if (bytes == 0) bytes = std::size_t{256} * 1024;
+    detected_l2_bytes.store(bytes, std::memory_order_relaxed);
+  }
+  return bytes;
+}
 
 const char* instruction_set_name(InstructionSet isa) {
   switch (isa) {

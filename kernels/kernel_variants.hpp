@@ -5,6 +5,8 @@
 #ifndef KORVANE_KERNELS_KERNEL_VARIANTS_HPP
 #define KORVANE_KERNELS_KERNEL_VARIANTS_HPP
 
+#include <cstddef>
+
 #include "distance_kernels.hpp"
 
 namespace korvane {
@@ -22,6 +24,10 @@ bool instruction_set_available(InstructionSet isa);
 // The variant the public functions use. On x86, CPUID and XGETBV are read
 // once per process; concurrent first calls are safe.
 InstructionSet active_instruction_set();
+
+// The L2 cache per core in bytes, from CPUID, read once per process like the
+// level; 256 KB where the CPU does not report it (and off x86).
+std::size_t l2_cache_bytes();
 
 // Run one variant. Precondition: instruction_set_available(isa).
 void pairwise_squared_distances(InstructionSet isa, MatrixView a, MatrixView b, MatrixView C);

@@ -20,6 +20,7 @@
 
 #include <cstddef>
 
+#include "exact_arithmetic.hpp"
 #include "kernel_variants.hpp"
 #include "tile_loop.hpp"
 

@@ -10,6 +10,12 @@
 // sequential sum over ascending k. Edge tiles use the same loop with smaller
 // extents (m lanes, n broadcast columns).
 //
+// Blocking: the streamed side is cut into blocks of columns whose current
+// chunk fills half of the L2 cache (the rest holds C's lines and the packed
+// side passing through), so that every group of lane points after the first
+// finds the block in L2 instead of streaming all of it again from L3 or
+// memory. Each block runs its chunks in order and each chunk every group.
+//
 // Every name here is a template on the tile type, so each instruction-set
 // translation unit gets its own instantiations, compiled with its own flags.
 #ifndef KORVANE_KERNELS_TILE_LOOP_HPP
@@ -26,6 +32,7 @@
 
 #include "distance_kernels.hpp"
 #include "exact_arithmetic.hpp"
+#include "kernel_variants.hpp"
 
 namespace korvane::tiling {
 
@@ -64,6 +71,21 @@ static inline void prefetch(const double* address) {
 #endif
 }
 
+// Into L2 only, for data needed a whole tile later.
+static inline void prefetch_to_l2(const double* address) {
+#if defined(__GNUC__) || defined(__clang__)
+  __builtin_prefetch(address, 0, 2);
+#else
+  _mm_prefetch(reinterpret_cast<const char*>(address), _MM_HINT_T1);
+#endif
+}
+
+// count doubles from address; one request per 64-byte line.
+static inline void prefetch_run_to_l2(const double* address, std::size_t count) {
+  for (std::size_t e = 0; e < count; e += 8) prefetch_to_l2(address + e);
+  prefetch_to_l2(address + count - 1);
+}
+
 // Packs coordinates k0 .. k0 + kc - 1 of points first .. first + count - 1,
 // and asks for the same coordinates of the next count points meanwhile: with
 // long sums the packed side streams from memory.
@@ -95,25 +117,52 @@ void pack_panels(const MatrixView& points, std::size_t first, std::size_t count,
   }
 }
 
+// Partial sums that a tile continues: C is revisited once per chunk, long
+// after its lines left the caches, so each tile asks for the next one's.
+template <bool BInLanes>
+void prefetch_tile_sums(const MatrixView& C, std::size_t lane0, std::size_t m, std::size_t r0,
+                        std::size_t n) {
+  if (BInLanes) {
+    for (std::size_t l = 0; l < m; ++l) prefetch_run_to_l2(C.data + r0 + (lane0 + l) * C.rows, n);
+  } else {
+    for (std::size_t q = 0; q < n; ++q) prefetch_run_to_l2(C.data + lane0 + (r0 + q) * C.rows, m);
+  }
+}
+
+// The tiles of streamed columns r_begin .. r_end - 1 against the packed
+// points first .. first + count - 1.
 template <class Tile, int KD, bool BInLanes>
 void sweep(std::size_t kc, const double* buffer, std::size_t first, std::size_t count,
-           const MatrixView& streamed, std::size_t k0, const MatrixView& C, bool continue_sums) {
+           const MatrixView& streamed, std::size_t r_begin, std::size_t r_end, std::size_t k0,
+           const MatrixView& C, bool continue_sums) {
   constexpr std::size_t lanes = Tile::kLanes;
   constexpr std::size_t broadcasts = Tile::kBroadcasts;
   const std::size_t dim = streamed.rows;
   const std::size_t ldc = C.rows;
-  for (std::size_t r0 = 0; r0 < streamed.cols; r0 += broadcasts) {
-    const std::size_t n = smaller(broadcasts, streamed.cols - r0);
+  for (std::size_t r0 = r_begin; r0 < r_end; r0 += broadcasts) {
+    const std::size_t n = smaller(broadcasts, r_end - r0);
     // Missing columns of an edge tile repeat the last one; they are computed
     // but never stored.
     const double* columns[broadcasts];
     for (std::size_t q = 0; q < broadcasts; ++q) {
       columns[q] = streamed.data + (r0 + smaller(q, n - 1)) * dim + k0;
     }
+    // The next tile's columns are read in place, each a separate short run
+    // that the hardware prefetchers pick up late: ask for them now.
+    for (std::size_t r = r0 + broadcasts; r < smaller(r0 + 2 * broadcasts, r_end); ++r) {
+      prefetch_run_to_l2(streamed.data + r * dim + k0, kc);
+    }
     for (std::size_t p = 0; p * lanes < count; ++p) {
       const std::size_t lane0 = first + p * lanes;
       const std::size_t m = smaller(lanes, count - p * lanes);
       double* c = BInLanes ? C.data + r0 + lane0 * ldc : C.data + lane0 + r0 * ldc;
+      if (continue_sums && lane0 + lanes < first + count) {
+        const std::size_t next_m = smaller(lanes, first + count - lane0 - lanes);
+        prefetch_tile_sums<BInLanes>(C, lane0 + lanes, next_m, r0, n);
+      } else if (continue_sums && r0 + broadcasts < r_end) {
+        const std::size_t next_n = smaller(broadcasts, r_end - r0 - broadcasts);
+        prefetch_tile_sums<BInLanes>(C, first, smaller(lanes, count), r0 + broadcasts, next_n);
+      }
       Tile::template run<KD, BInLanes>(kc, buffer + p * lanes * kc, columns, c, ldc, m, n,
                                        continue_sums);
     }
@@ -122,32 +171,41 @@ void sweep(std::size_t kc, const double* buffer, std::size_t first, std::size_t 
 
 template <class Tile, bool BInLanes>
 void sweep_any_depth(std::size_t kc, const double* buffer, std::size_t first, std::size_t count,
-                     const MatrixView& streamed, std::size_t k0, const MatrixView& C,
-                     bool continue_sums) {
+                     const MatrixView& streamed, std::size_t r_begin, std::size_t r_end,
+                     std::size_t k0, const MatrixView& C, bool continue_sums) {
   constexpr int full_chunk = static_cast<int>(kPanelDoubles / Tile::kLanes);
   // Short sums unrolled completely; a full chunk unrolled by the compiler.
   switch (kc) {
     case 1:
-      return sweep<Tile, 1, BInLanes>(kc, buffer, first, count, streamed, k0, C, continue_sums);
+      return sweep<Tile, 1, BInLanes>(kc, buffer, first, count, streamed, r_begin, r_end, k0, C,
+                                      continue_sums);
     case 2:
-      return sweep<Tile, 2, BInLanes>(kc, buffer, first, count, streamed, k0, C, continue_sums);
+      return sweep<Tile, 2, BInLanes>(kc, buffer, first, count, streamed, r_begin, r_end, k0, C,
+                                      continue_sums);
     case 3:
-      return sweep<Tile, 3, BInLanes>(kc, buffer, first, count, streamed, k0, C, continue_sums);
+      return sweep<Tile, 3, BInLanes>(kc, buffer, first, count, streamed, r_begin, r_end, k0, C,
+                                      continue_sums);
     case 4:
-      return sweep<Tile, 4, BInLanes>(kc, buffer, first, count, streamed, k0, C, continue_sums);
+      return sweep<Tile, 4, BInLanes>(kc, buffer, first, count, streamed, r_begin, r_end, k0, C,
+                                      continue_sums);
     case 5:
-      return sweep<Tile, 5, BInLanes>(kc, buffer, first, count, streamed, k0, C, continue_sums);
+      return sweep<Tile, 5, BInLanes>(kc, buffer, first, count, streamed, r_begin, r_end, k0, C,
+                                      continue_sums);
     case 6:
-      return sweep<Tile, 6, BInLanes>(kc, buffer, first, count, streamed, k0, C, continue_sums);
+      return sweep<Tile, 6, BInLanes>(kc, buffer, first, count, streamed, r_begin, r_end, k0, C,
+                                      continue_sums);
     case 7:
-      return sweep<Tile, 7, BInLanes>(kc, buffer, first, count, streamed, k0, C, continue_sums);
+      return sweep<Tile, 7, BInLanes>(kc, buffer, first, count, streamed, r_begin, r_end, k0, C,
+                                      continue_sums);
     case 8:
-      return sweep<Tile, 8, BInLanes>(kc, buffer, first, count, streamed, k0, C, continue_sums);
+      return sweep<Tile, 8, BInLanes>(kc, buffer, first, count, streamed, r_begin, r_end, k0, C,
+                                      continue_sums);
     case full_chunk:
-      return sweep<Tile, full_chunk, BInLanes>(kc, buffer, first, count, streamed, k0, C,
-                                               continue_sums);
+      return sweep<Tile, full_chunk, BInLanes>(kc, buffer, first, count, streamed, r_begin, r_end,
+                                               k0, C, continue_sums);
     default:
-      return sweep<Tile, 0, BInLanes>(kc, buffer, first, count, streamed, k0, C, continue_sums);
+      return sweep<Tile, 0, BInLanes>(kc, buffer, first, count, streamed, r_begin, r_end, k0, C,
+                                      continue_sums);
   }
 }
 
@@ -195,13 +253,22 @@ void pairwise_tiled(const MatrixView& a, const MatrixView& b, const MatrixView& 
   // broadcast columns meets many lane points before moving on.
   const std::size_t first_chunk = smaller(dim, max_chunk);
   const std::size_t group = kPanelDoubles / (Tile::kLanes * first_chunk) * Tile::kLanes;
+  // Streamed columns per block: their chunk of first_chunk coordinates fills
+  // half of L2, in whole tiles.
+  const std::size_t block_tiles =
+      l2_cache_bytes() / 2 / (first_chunk * sizeof(double)) / Tile::kBroadcasts;
+  const std::size_t block = (block_tiles > 0 ? block_tiles : 1) * Tile::kBroadcasts;
   alignas(64) double buffer[kPanelDoubles];
-  for (std::size_t first = 0; first < packed.cols; first += group) {
-    const std::size_t count = smaller(group, packed.cols - first);
+  for (std::size_t r_begin = 0; r_begin < streamed.cols; r_begin += block) {
+    const std::size_t r_end = smaller(r_begin + block, streamed.cols);
     for (std::size_t k0 = 0; k0 < dim; k0 += max_chunk) {
       const std::size_t kc = smaller(max_chunk, dim - k0);
-      pack_panels<Tile>(packed, first, count, k0, kc, buffer);
-      sweep_any_depth<Tile, BInLanes>(kc, buffer, first, count, streamed, k0, C, k0 > 0);
+      for (std::size_t first = 0; first < packed.cols; first += group) {
+        const std::size_t count = smaller(group, packed.cols - first);
+        pack_panels<Tile>(packed, first, count, k0, kc, buffer);
+        sweep_any_depth<Tile, BInLanes>(kc, buffer, first, count, streamed, r_begin, r_end, k0, C,
+                                        k0 > 0);
+      }
     }
   }
 }

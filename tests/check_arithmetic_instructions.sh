@@ -3,11 +3,21 @@
 # multiply-add instruction (x86 FMA3/FMA4, AArch64 fmadd/fmla and kin) or x87
 # arithmetic: results must round the product before the sum, and round every
 # operation to double, every time.
-# Usage: check_arithmetic_instructions.sh OBJDUMP FILE...
+#
+# With --exact-add-fma, the files may hold one kind of fused instruction: the
+# packed-double vfmadd on zmm registers that the AVX-512 pairwise tile issues
+# as an exact add (a multiplier of 1.0). Any other fused form (scalar, xmm or
+# ymm, subtracting or negated) still fails.
+# Usage: check_arithmetic_instructions.sh OBJDUMP [--exact-add-fma] FILE...
 # A FILE argument may hold several paths separated by ';' (a CMake list).
 set -eu
 objdump=$1
 shift
+exact_add_fma=no
+if [ "${1:-}" = --exact-add-fma ]; then
+  exact_add_fma=yes
+  shift
+fi
 files=$(printf '%s\n' "$@" | tr ';' '\n')
 count=$(printf '%s\n' "$files" | grep -c .)
 status=0
@@ -18,6 +28,13 @@ for file in $files; do
   listing=$("$objdump" -d --no-show-raw-insn "$file")
   fused=$(echo "$listing" |
           grep -E -i '[[:space:]](v?f(n?m(add|sub)[0-9a-z]*)|fmla|fmls)[[:space:]]' || true)
+  if [ $exact_add_fma = yes ] && [ -n "$fused" ]; then
+    # Operands: zmm registers, or a memory operand (possibly {1to8}) for one;
+    # GNU objdump writes no space after the commas, llvm-objdump one.
+    fused=$(echo "$fused" |
+            grep -E -v -i '[[:space:]]vfmadd(132|213|231)pd[[:space:]]+(-?(0x)?[0-9a-f]*\(%[a-z0-9]+(,[[:space:]]*%[a-z0-9]+)?(,[[:space:]]*[1248])?\)(\{1to8\})?|%zmm[0-9]+),[[:space:]]*%zmm[0-9]+,[[:space:]]*%zmm[0-9]+([[:space:]]+#.*)?$' ||
+            true)
+  fi
   x87=$(echo "$listing" |
         grep -E -i '[[:space:]]f(i?(add|sub|subr|mul|div|divr)[lsp]?|sqrt|ld[lst]?|stp[lst]?)[[:space:]]' || true)
   # AArch64's fadd, fmul and kin are plain IEEE operations, not x87. Its
@@ -40,5 +57,11 @@ for file in $files; do
     fi
   done
 done
-[ $status -eq 0 ] && echo "no fused multiply-add and no x87 arithmetic in $count files"
+if [ $status -eq 0 ]; then
+  if [ $exact_add_fma = yes ]; then
+    echo "no fused multiply-add but the zmm exact add, and no x87 arithmetic, in $count files"
+  else
+    echo "no fused multiply-add and no x87 arithmetic in $count files"
+  fi
+fi
 exit $status

@@ -133,9 +133,9 @@ TEST_P(KernelTest, PairwiseMatchesOracleOverShapes) {
 
 TEST_P(KernelTest, PairwiseMatchesOracleForLargeShapes) {
   // Long k-sums cross many chunks; wide and tall results cross many panels.
-  const std::size_t shapes[][3] = {{1100, 19, 11}, {1024, 16, 8}, {300, 70, 41},
-                                   {2, 700, 300},  {3, 1000, 8},  {128, 300, 16},
-                                   {5, 33, 520},   {8, 517, 9},   {40, 3, 600}};
+  const std::size_t shapes[][3] = {{1100, 19, 11}, {1024, 16, 8},  {300, 70, 41}, {2, 700, 300},
+                                   {3, 1000, 8},   {128, 300, 16}, {5, 33, 520},  {8, 517, 9},
+                                   {40, 3, 600},   {129, 20, 2100}};
   unsigned seed = 1000;
   for (const auto& s : shapes) {
     auto a = random_values(s[0] * s[1], seed++);
@@ -336,6 +336,124 @@ TEST_P(KernelTest, WeightedTermsEnterInPairOrder) {
   // unit terms survive. With b's point outermost, the unit terms of (1,0)
   // and (2,0) would arrive while 1e17 stands and be lost (giving 8).
   for (double x : c) EXPECT_EQ(x, 10.0);
+}
+
+// Inputs on which a fused multiply-add anywhere in a sum changes the result.
+// Each test first shows that a deliberately fused loop differs from the
+// oracle at every entry, then that the variant matches the oracle.
+
+// The plain loops with the term and its addition given as one function, so
+// that the fused forms can be written beside the stated one.
+template <class Step>
+std::vector<double> pairwise_with(const std::vector<double>& a, const std::vector<double>& b,
+                                  std::size_t dim, std::size_t n_a, std::size_t n_b, Step step) {
+  std::vector<double> C(n_a * n_b);
+  for (std::size_t i = 0; i < n_a; ++i)
+    for (std::size_t j = 0; j < n_b; ++j) {
+      double s = 0.0;
+      for (std::size_t k = 0; k < dim; ++k) s = step(a[k + dim * i] - b[k + dim * j], s);
+      C[i + n_a * j] = s;
+    }
+  return C;
+}
+
+template <class Step>
+std::vector<double> weighted_with(const std::vector<double>& a, const std::vector<double>& b,
+                                  const std::vector<double>& Q, std::size_t dim, std::size_t n_a,
+                                  std::size_t n_b, Step step) {
+  std::vector<double> c(dim, 0.0);
+  for (std::size_t i = 0; i < n_a; ++i)
+    for (std::size_t j = 0; j < n_b; ++j)
+      for (std::size_t k = 0; k < dim; ++k)
+        c[k] = step(Q[i + n_a * j], a[k + dim * i] - b[k + dim * j], c[k]);
+  return c;
+}
+
+bool differs_everywhere(const std::vector<double>& x, const std::vector<double>& y) {
+  for (std::size_t n = 0; n < x.size(); ++n)
+    if (same_double(x[n], y[n])) return false;
+  return true;
+}
+
+// Every entry's first difference is 2^12 (times a power of two per point of
+// a), every later one 1 + 2^-30 (times the same): s + round(t * t) is then
+// always a tie that rounds down to even, while the exact t * t, a hair above
+// round(t * t), rounds it up. Once up, an entry never comes back down, so a
+// fused step at any k, in any chunk or tile position, shows in the result.
+TEST_P(KernelTest, PairwiseWithoutFusedSteps) {
+  const std::size_t shapes[][3] = {{2, 37, 21},   {5, 40, 8},    {17, 37, 21},
+                                   {40, 100, 20}, {300, 20, 11}, {130, 9, 700}};
+  for (const auto& shape : shapes) {
+    const std::size_t dim = shape[0];
+    const std::size_t n_a = shape[1];
+    const std::size_t n_b = shape[2];
+    std::vector<double> a(dim * n_a);
+    std::vector<double> b(dim * n_b);
+    for (std::size_t k = 0; k < dim; ++k) {
+      const double offset = std::ldexp(static_cast<double>(k % 7) - 3.0, 13);
+      const double t = k == 0 ? 4096.0 : 1.0 + std::ldexp(1.0, -30);
+      for (std::size_t i = 0; i < n_a; ++i) {
+        const double sign = (i + k) % 3 == 0 ? -1.0 : 1.0;
+        a[k + dim * i] = offset + sign * std::ldexp(t, static_cast<int>(i % 5) - 2);
+      }
+      for (std::size_t j = 0; j < n_b; ++j) b[k + dim * j] = offset;
+    }
+    const auto stated = reference::pairwise(a.data(), b.data(), dim, n_a, n_b);
+    ASSERT_TRUE(bitwise_equal(
+        pairwise_with(a, b, dim, n_a, n_b, [](double t, double s) { return s + t * t; }).data(),
+        stated));
+    ASSERT_TRUE(differs_everywhere(
+        stated,
+        pairwise_with(a, b, dim, n_a, n_b, [](double t, double s) { return std::fma(t, t, s); })))
+        << "D=" << dim;
+    expect_pairwise_matches(a, b, dim, n_a, n_b);
+    // The same with b's points in the lanes (few of them, many of a).
+    if (n_b < n_a) expect_pairwise_matches(b, a, dim, n_b, n_a);
+  }
+}
+
+// Two pairs per coordinate. The first, weight w0, brings c(k) near 2^26,
+// where (w0 * t) * t and w0 * (t * t) round differently (t picked per k until
+// they do). The second, weight 1 + 2^-28 and t = 1 + 2^-29, adds a term whose
+// sum with c(k) is a tie, which the exact product of a fused form breaks.
+TEST_P(KernelTest, WeightedWithoutFusedOrReassociatedTerms) {
+  const auto stated_term = [](double w, double t, double c) { return c + (w * t) * t; };
+  const auto fused_term = [](double w, double t, double c) { return std::fma(w * t, t, c); };
+  const auto reassociated = [](double w, double t, double c) { return c + w * (t * t); };
+  const auto reassociated_fused = [](double w, double t, double c) {
+    return std::fma(w, t * t, c);
+  };
+  const double w0 = 1.0 + std::ldexp(3.0, -20);
+  const double w1 = 1.0 + std::ldexp(1.0, -28);
+  const double t1 = 1.0 + std::ldexp(1.0, -29);
+  std::vector<double> Q = {w0, w1};
+  for (std::size_t dim : {37, 70}) {
+    std::vector<double> a(dim);
+    std::vector<double> b(2 * dim, 0.0);
+    for (std::size_t k = 0; k < dim; ++k) {
+      for (double m = static_cast<double>(k + 1);; m += 1.0) {
+        const double t0 = 8192.0 + std::ldexp(m, -20);
+        std::vector<double> one_a = {t0};
+        std::vector<double> one_b = {0.0, t0 - t1};
+        const auto c = weighted_with(one_a, one_b, Q, 1, 1, 2, stated_term);
+        if (!same_double(c[0], weighted_with(one_a, one_b, Q, 1, 1, 2, fused_term)[0]) &&
+            !same_double(c[0], weighted_with(one_a, one_b, Q, 1, 1, 2, reassociated)[0]) &&
+            !same_double(c[0], weighted_with(one_a, one_b, Q, 1, 1, 2, reassociated_fused)[0])) {
+          a[k] = t0;
+          b[dim + k] = t0 - t1;
+          break;
+        }
+      }
+    }
+    const auto stated = reference::weighted(a.data(), b.data(), Q.data(), dim, 1, 2);
+    ASSERT_TRUE(bitwise_equal(weighted_with(a, b, Q, dim, 1, 2, stated_term).data(), stated));
+    for (const auto& other : {weighted_with(a, b, Q, dim, 1, 2, fused_term),
+                              weighted_with(a, b, Q, dim, 1, 2, reassociated),
+                              weighted_with(a, b, Q, dim, 1, 2, reassociated_fused)}) {
+      ASSERT_TRUE(differs_everywhere(stated, other)) << "D=" << dim;
+    }
+    expect_weighted_matches(a, b, Q, dim, 1, 2);
+  }
 }
 
 std::string variant_name(const ::testing::TestParamInfo<InstructionSet>& info) {
