@@ -3,8 +3,8 @@
 // rounding, and the failure report.
 //
 // Extents: a byte below 128 gives 0 .. 39 (every tile and single-group edge);
-// from 128 up it and the next byte give 0 .. 511 (several tiles, and sums
-// across two chunk edges).
+// from 128 up it and the next byte give 0 .. 2047 (many tiles, sums across
+// several chunk edges, point sets wider than a cache block).
 //
 // Values: a style byte and two seed bytes fill the whole matrix from a
 // generator, then a count byte and that many patches (two bytes of position,
@@ -41,7 +41,7 @@ class ByteReader {
   std::size_t position_ = 0;
 };
 
-constexpr std::size_t kMaxExtent = 511;
+constexpr std::size_t kMaxExtent = 2047;
 
 inline std::size_t read_extent(ByteReader& in, std::uint8_t first) {
   if (first < 128) return first % 40;

@@ -16,7 +16,6 @@
 // Calls whose work or result would be too large to run fast are skipped.
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <string>
 #include <vector>
 

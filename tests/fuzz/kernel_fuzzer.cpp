@@ -9,7 +9,7 @@
 // a; bits 1-3 and 4-6: offsets of a and b from an aligned start, in
 // doubles), D, n_a, n_b (as fuzz_input.hpp reads extents; n_b is ignored when
 // b is a), then the values of a, b (unless b is a) and Q (fuzz_input.hpp).
-// Inputs of more than kMaxSteps steps are skipped.
+// Inputs of more than kMaxSteps steps (counting a 0 as 1) are skipped.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -101,8 +101,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::size_t n_a = fuzz::read_extent(in, in.next());
   const std::size_t n_b_read = fuzz::read_extent(in, in.next());
   const std::size_t n_b = b_is_a ? n_a : n_b_read;
-  // D = 0 still writes every entry of C.
-  if ((dim == 0 ? 1 : dim) * n_a * n_b > kMaxSteps) return 0;
+  // A count of 0 still leaves the others to fill and write (D = 0: every
+  // entry of C).
+  const auto at_least_1 = [](std::size_t n) { return n == 0 ? 1 : n; };
+  if (at_least_1(dim) * at_least_1(n_a) * at_least_1(n_b) > kMaxSteps) return 0;
 
   Input a(dim, n_a, flags >> 1 & 7);
   Input b_own(b_is_a ? 0 : dim, b_is_a ? 0 : n_b, flags >> 4 & 7);
