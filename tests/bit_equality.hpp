@@ -1,30 +1,17 @@
-// Bit-for-bit comparison of double results. Two NaNs count as equal whatever
-// their payloads: which operand's payload a NaN result carries is not part of
-// IEEE arithmetic's contract, and compilers may swap the operands of an add.
-// Everything else, the sign of zero included, must match exactly.
+// Bit-for-bit comparison of double results as a Google Test assertion, with
+// the rule of double_bits.hpp.
 #ifndef KORVANE_TESTS_BIT_EQUALITY_HPP
 #define KORVANE_TESTS_BIT_EQUALITY_HPP
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <iomanip>
 #include <sstream>
 #include <vector>
 
-inline std::uint64_t bits_of(double x) {
-  std::uint64_t u;
-  std::memcpy(&u, &x, sizeof u);
-  return u;
-}
-
-inline bool same_double(double x, double y) {
-  if (std::isnan(x) && std::isnan(y)) return true;
-  return bits_of(x) == bits_of(y);
-}
+#include "double_bits.hpp"
 
 inline ::testing::AssertionResult bitwise_equal(const double* actual,
                                                 const std::vector<double>& expected) {

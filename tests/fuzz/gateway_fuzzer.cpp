@@ -1,76 +1,74 @@
 // libFuzzer target: mexFunction through the stand-in host, with arbitrary
-// numbers of arguments and outputs, classes, complexity, sparsity, shapes and
-// values. For every input exactly one of two things must happen: an error
-// with the message the rules give and no result left behind, or a result
-// equal bit for bit to the plain loops. Anything else aborts.
+// numbers of arguments and outputs, classes, complexity, sparsity, dimensions,
+// shapes and values. For every input exactly one of two things must happen:
+// an error with the message the rules give and no result left behind, or a
+// result equal bit for bit to the plain loops. Anything else aborts.
 //
 // Input bytes, read in order (missing bytes read as 0):
-//   number of outputs (mod 3), number of arguments (mod 5), then per argument
-//   a kind byte (bits 0-2: class, 3: complex, 4: sparse), a rows byte and a
-//   columns byte (values from 200 up copy the shape that makes the call
-//   valid, otherwise mod 9), and for a real full double one byte per element
-//   choosing a special value, or with bit 7 set eight raw bytes.
-#include <cmath>
+//   number of outputs (mod 3), number of arguments (mod 5);
+//   per argument a kind byte (bits 0-2: class, 3: complex, 4: sparse,
+//   5: N-d, 6: empty with a huge extent), then for a huge empty one byte
+//   (bit 0: which side is 0, the rest: the other extent from a table),
+//   otherwise the rows and the columns (from 224 up: the extent that makes
+//   the call valid, else as fuzz_input.hpp reads extents) and for N-d one
+//   byte giving a third and a fourth dimension;
+//   then the values of every real full double argument (fuzz_input.hpp).
+// Calls whose work or result would be too large to run fast are skipped.
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <limits>
 #include <string>
 #include <vector>
 
+#include "double_bits.hpp"
+#include "fuzz_input.hpp"
 #include "reference_loops.hpp"
 #include "stand_in_host.hpp"
 
 namespace {
 
-class ByteReader {
- public:
-  ByteReader(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
-  std::uint8_t next() { return position_ < size_ ? data_[position_++] : 0; }
-  double next_double() {
-    std::uint8_t raw[8];
-    for (std::uint8_t& byte : raw) byte = next();
-    double value;
-    std::memcpy(&value, raw, sizeof value);
-    return value;
-  }
-
- private:
-  const std::uint8_t* data_;
-  std::size_t size_;
-  std::size_t position_ = 0;
-};
-
-constexpr double kSpecial[] = {0.0,
-                               -0.0,
-                               1.0,
-                               -1.0,
-                               0.5,
-                               3.0,
-                               -7.25,
-                               1e154,
-                               1e308,
-                               -1e308,
-                               1e-308,
-                               std::numeric_limits<double>::denorm_min(),
-                               std::numeric_limits<double>::infinity(),
-                               -std::numeric_limits<double>::infinity(),
-                               std::numeric_limits<double>::quiet_NaN(),
-                               123456789.0};
+// D * n_a * n_b steps of a call and the elements of its result. Under the
+// sanitizers the plain loops take a few ns a step.
+constexpr std::size_t kMaxSteps = std::size_t{1} << 20;
+constexpr std::size_t kMaxResult = std::size_t{1} << 20;
+// Elements of one argument's storage.
+constexpr std::size_t kMaxElements = std::size_t{1} << 18;
 
 constexpr ArrayClass kClasses[] = {ArrayClass::double_class, ArrayClass::double_class,
                                    ArrayClass::double_class, ArrayClass::single_class,
                                    ArrayClass::int32_class,  ArrayClass::logical_class,
                                    ArrayClass::char_class,   ArrayClass::cell_class};
 
-std::size_t extent(std::uint8_t byte, std::size_t valid) {
-  return byte >= 200 ? valid : byte % 9;
-}
+// Extents of empty arrays whose results cannot exist, or only just can.
+constexpr std::size_t kHuge[] = {0,
+                                 1000,
+                                 std::size_t{1} << 30,
+                                 (std::size_t{1} << 30) + 1,
+                                 std::size_t{1} << 31,
+                                 (std::size_t{1} << 32) - 1,
+                                 std::size_t{1} << 32,
+                                 (std::size_t{1} << 32) + 1,
+                                 3000000000,
+                                 std::size_t{1} << 33,
+                                 (std::size_t{1} << 60) - 1,
+                                 std::size_t{1} << 60,
+                                 std::size_t{1} << 62,
+                                 std::size_t{1} << 63,
+                                 SIZE_MAX};
 
 bool real_full_double(const mxArray& array) {
   return array.array_class == ArrayClass::double_class && !array.complex && !array.sparse;
+}
+
+bool empty(const mxArray& array) {
+  return array.rows == 0 || array.cols == 0;
+}
+
+// Whether a double matrix of this shape has a byte count that a host's
+// signed sizes can hold.
+bool can_exist(std::size_t rows, std::size_t cols) {
+  if (rows == 0 || cols == 0) return true;
+  if (cols > SIZE_MAX / rows) return false;
+  return rows * cols <= static_cast<std::size_t>(PTRDIFF_MAX) / sizeof(double);
 }
 
 // The rules of a call, written out again: the message expected, or "".
@@ -80,80 +78,125 @@ std::string expected_message(int nlhs, const std::vector<const mxArray*>& args) 
     return "Usage: C = korvane(a,b)\n       or: C = korvane(a)\n       or: c = korvane(a,b,Q)\n"
            "where the b matrix may be empty.";
   }
+  const auto matrix_error = [&](std::size_t n) -> std::string {
+    const std::string number = std::to_string(n + 1);
+    if (!real_full_double(*args[n])) {
+      return "Error: argument " + number + " must be a real, full double matrix";
+    }
+    if (args[n]->dimensions > 2) return "Error: argument " + number + " must be a 2-D matrix";
+    return "";
+  };
   const mxArray& a = *args[0];
-  if (!real_full_double(a)) return "Error: argument 1 must be a real, full double matrix";
+  if (std::string error = matrix_error(0); !error.empty()) return error;
   std::size_t n_b = a.cols;
-  if (nrhs >= 2 && args[1]->rows != 0 && args[1]->cols != 0) {
-    if (!real_full_double(*args[1])) return "Error: argument 2 must be a real, full double matrix";
+  if (nrhs >= 2 && !empty(*args[1])) {
+    if (std::string error = matrix_error(1); !error.empty()) return error;
     if (args[1]->rows != a.rows) return "Error: column lengths must agree";
     n_b = args[1]->cols;
   }
   if (nrhs == 3) {
-    if (!real_full_double(*args[2])) return "Error: argument 3 must be a real, full double matrix";
+    if (std::string error = matrix_error(2); !error.empty()) return error;
     if (args[2]->cols != n_b || args[2]->rows != a.cols) {
       return "Error: 3rd matrix argument has wrong dimensions";
     }
   }
-  return "";
+  const bool fits = nrhs == 3 ? can_exist(a.rows, 1) : can_exist(a.cols, n_b);
+  return fits ? "" : "Error: result matrix is too large";
 }
 
 bool same_bits(const std::vector<double>& x, const std::vector<double>& y) {
   if (x.size() != y.size()) return false;
   for (std::size_t n = 0; n < x.size(); ++n) {
-    if (std::isnan(x[n]) && std::isnan(y[n])) continue;
-    if (std::memcmp(&x[n], &y[n], sizeof(double)) != 0) return false;
+    if (!same_double(x[n], y[n])) return false;
   }
   return true;
 }
 
 void require(bool condition, const char* what) {
-  if (!condition) {
-    std::fprintf(stderr, "gateway_fuzzer: %s\n", what);
-    std::abort();
+  if (!condition) fuzz::fail("gateway_fuzzer", what);
+}
+
+// Reads one argument's kind and shape and makes it, its values still 0.
+// Returns null when its storage would be too large to fuzz with.
+stand_in::ArrayPtr make_argument(fuzz::ByteReader& in, std::size_t valid_rows,
+                                 std::size_t valid_cols) {
+  const std::uint8_t kind = in.next();
+  const ArrayClass array_class = kClasses[kind & 7];
+  if (array_class == ArrayClass::double_class && (kind & 64)) {
+    const std::uint8_t choice = in.next();
+    const std::size_t index = (choice >> 1) % (sizeof kHuge / sizeof kHuge[0] + 1);
+    const bool zero_rows = choice & 1;
+    // The last index copies the valid extent of the side that is not 0.
+    const std::size_t extent = index < sizeof kHuge / sizeof kHuge[0] ? kHuge[index]
+                               : zero_rows                            ? valid_cols
+                                                                      : valid_rows;
+    return zero_rows ? stand_in::make_empty(0, extent) : stand_in::make_empty(extent, 0);
   }
+  const auto read = [&in](std::size_t valid) {
+    const std::uint8_t first = in.next();
+    if (first >= 224 && valid <= fuzz::kMaxExtent) return valid;
+    return fuzz::read_extent(in, first);
+  };
+  const std::size_t rows = read(valid_rows);
+  const std::size_t cols = read(valid_cols);
+  std::vector<std::size_t> dims = {rows, cols};
+  if (kind & 32) {
+    const std::uint8_t more = in.next();
+    dims.push_back(more % 4);
+    dims.push_back(more / 4 % 3);
+  }
+  std::size_t elements = 1;
+  for (std::size_t d : dims) elements *= d;
+  if (elements > kMaxElements) return nullptr;
+
+  if (array_class != ArrayClass::double_class) return stand_in::make_array(array_class, rows, cols);
+  if (kind & 16) return stand_in::make_sparse(rows, cols);
+  if (kind & 8) return stand_in::make_complex(rows, cols);
+  return stand_in::make_nd(dims);
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  ByteReader in(data, size);
+  fuzz::ByteReader in(data, size);
   const int nlhs = in.next() % 3;
   const int nrhs = in.next() % 5;
   std::vector<stand_in::ArrayPtr> arrays;
   std::vector<const mxArray*> args;
   for (int n = 0; n < nrhs; ++n) {
-    const std::uint8_t kind = in.next();
     // The shape that fits: b takes a's rows, Q is n_a x n_b.
     std::size_t valid_rows = 0, valid_cols = 0;
     if (n >= 1) valid_rows = arrays[0]->rows, valid_cols = arrays[0]->cols;
     if (n == 2) {
       valid_rows = arrays[0]->cols;
-      const bool b_given = arrays[1]->rows != 0 && arrays[1]->cols != 0;
-      valid_cols = b_given ? arrays[1]->cols : arrays[0]->cols;
+      valid_cols = empty(*arrays[1]) ? arrays[0]->cols : arrays[1]->cols;
     }
-    const std::size_t rows = extent(in.next(), valid_rows);
-    const std::size_t cols = extent(in.next(), valid_cols);
-    const ArrayClass array_class = kClasses[kind & 7];
-    stand_in::ArrayPtr array;
-    if (array_class != ArrayClass::double_class) {
-      array = stand_in::make_array(array_class, rows, cols);
-    } else if (kind & 16) {
-      array = stand_in::make_sparse(rows, cols);
-    } else if (kind & 8) {
-      array = stand_in::make_complex(rows, cols);
-    } else {
-      std::vector<double> values(rows * cols);
-      for (double& value : values) {
-        const std::uint8_t choice = in.next();
-        value = (choice & 128) ? in.next_double() : kSpecial[choice % 16];
-      }
-      array = stand_in::make_double(rows, cols, values);
-    }
+    stand_in::ArrayPtr array = make_argument(in, valid_rows, valid_cols);
+    if (!array) return 0;
     args.push_back(array.get());
     arrays.push_back(std::move(array));
   }
 
   const std::string message = expected_message(nlhs, args);
+  const mxArray* a = nrhs >= 1 ? args[0] : nullptr;
+  const bool b_given = nrhs >= 2 && !empty(*args[1]);
+  const mxArray* b = b_given ? args[1] : a;
+  if (message.empty()) {
+    const auto product_within = [](std::size_t x, std::size_t y, std::size_t bound) {
+      return y == 0 || x <= bound / y;
+    };
+    const bool small = product_within(a->cols, b->cols, kMaxResult) &&
+                       product_within(a->rows, a->cols * b->cols, kMaxSteps) &&
+                       (nrhs < 3 || a->rows <= kMaxResult);
+    if (!small) return 0;
+  }
+  for (stand_in::ArrayPtr& array : arrays) {
+    if (real_full_double(*array) && !array->storage.empty()) {
+      fuzz::fill_values(in, reinterpret_cast<double*>(array->storage.data()),
+                        array->storage.size() / sizeof(double));
+    }
+  }
+
   const stand_in::CallOutcome outcome = stand_in::call(nlhs, args);
   if (!message.empty()) {
     require(outcome.failed, "a call that breaks a rule succeeded");
@@ -163,21 +206,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   require(!outcome.failed, "a valid call failed");
   require(outcome.results_created == 1 && outcome.slot != nullptr, "no result in slot 1");
-  const mxArray& a = *args[0];
-  const bool b_given = nrhs >= 2 && args[1]->rows != 0 && args[1]->cols != 0;
-  const mxArray& b = b_given ? *args[1] : a;
-  const double* a_values = stand_in::values_of(a);
-  const double* b_values = stand_in::values_of(b);
+  const double* a_values = stand_in::values_of(*a);
+  const double* b_values = stand_in::values_of(*b);
   if (nrhs < 3) {
-    require(outcome.slot->rows == a.cols && outcome.slot->cols == b.cols, "wrong result shape");
+    require(outcome.slot->rows == a->cols && outcome.slot->cols == b->cols, "wrong result shape");
     require(same_bits(outcome.values(),
-                      reference::pairwise(a_values, b_values, a.rows, a.cols, b.cols)),
+                      reference::pairwise(a_values, b_values, a->rows, a->cols, b->cols)),
             "distances differ from the plain loops");
   } else {
-    require(outcome.slot->rows == a.rows && outcome.slot->cols == 1, "wrong result shape");
+    require(outcome.slot->rows == a->rows && outcome.slot->cols == 1, "wrong result shape");
     require(same_bits(outcome.values(),
-                      reference::weighted(a_values, b_values, stand_in::values_of(*args[2]), a.rows,
-                                          a.cols, b.cols)),
+                      reference::weighted(a_values, b_values, stand_in::values_of(*args[2]),
+                                          a->rows, a->cols, b->cols)),
             "weighted sums differ from the plain loops");
   }
   return 0;

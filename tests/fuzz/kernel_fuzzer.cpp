@@ -1,0 +1,139 @@
+// libFuzzer target: both kernels, every instruction-set variant that this
+// build contains and this CPU runs, against the plain loops bit for bit, on
+// shapes that cross tiles, chunks and edges, with b sharing a's storage or
+// not, at any alignment. Each variant must also write its result and nothing
+// else: the result arrives between guards full of garbage, and the inputs
+// must come back unchanged.
+//
+// Input bytes, read in order (missing bytes read as 0): flags (bit 0: b is
+// a; bits 1-3 and 4-6: offsets of a and b from an aligned start, in
+// doubles), D, n_a, n_b (as fuzz_input.hpp reads extents; n_b is ignored when
+// b is a), then the values of a, b (unless b is a) and Q (fuzz_input.hpp).
+// Inputs of more than kMaxSteps steps (counting a 0 as 1) are skipped.
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "double_bits.hpp"
+#include "fuzz_input.hpp"
+#include "kernel_variants.hpp"
+#include "reference_loops.hpp"
+
+namespace {
+
+using korvane::InstructionSet;
+using korvane::MatrixView;
+
+// D * n_a * n_b: each input runs both kernels in every variant and in the
+// plain loops, all under the sanitizers.
+constexpr std::size_t kMaxSteps = std::size_t{1} << 20;
+
+constexpr InstructionSet kVariants[] = {InstructionSet::scalar, InstructionSet::avx2,
+                                        InstructionSet::avx512};
+
+void require(bool condition, const char* what) {
+  if (!condition) fuzz::fail("kernel_fuzzer", what);
+}
+
+// Storage for one input matrix, placed `offset` doubles past a 64-byte
+// boundary. A matrix with no elements gets a null view: the kernels must
+// never touch it.
+class Input {
+ public:
+  Input(std::size_t rows, std::size_t cols, std::size_t offset)
+      : rows_(rows), cols_(cols), storage_(rows * cols + offset + 8) {
+    const auto address = reinterpret_cast<std::uintptr_t>(storage_.data());
+    const std::size_t to_boundary = (64 - address % 64) % 64 / sizeof(double);
+    start_ = storage_.data() + to_boundary + offset;
+  }
+  double* values() { return start_; }
+  std::size_t count() const { return rows_ * cols_; }
+  MatrixView view() { return MatrixView{rows_, cols_, count() == 0 ? nullptr : start_}; }
+
+ private:
+  std::size_t rows_, cols_;
+  std::vector<double> storage_;
+  double* start_;
+};
+
+// A result between guards, refilled with garbage before every variant runs.
+class GuardedResult {
+ public:
+  GuardedResult(std::size_t rows, std::size_t cols)
+      : rows_(rows), cols_(cols), storage_(rows * cols + 2 * kGuard) {}
+  MatrixView fresh_view() {
+    for (double& x : storage_) x = kGarbage;
+    return MatrixView{rows_, cols_, rows_ * cols_ == 0 ? nullptr : storage_.data() + kGuard};
+  }
+  bool equals(const std::vector<double>& expected) const {
+    for (std::size_t n = 0; n < expected.size(); ++n) {
+      if (!same_double(storage_[kGuard + n], expected[n])) return false;
+    }
+    return true;
+  }
+  bool guards_intact() const {
+    for (std::size_t g = 0; g < kGuard; ++g) {
+      if (bits_of(storage_[g]) != bits_of(kGarbage)) return false;
+      if (bits_of(storage_[storage_.size() - 1 - g]) != bits_of(kGarbage)) return false;
+    }
+    return true;
+  }
+
+ private:
+  static constexpr std::size_t kGuard = 8;
+  static constexpr double kGarbage = -1.2345e300;
+  std::size_t rows_, cols_;
+  std::vector<double> storage_;
+};
+
+bool unchanged(const double* values, const std::vector<double>& copy) {
+  return copy.empty() || std::memcmp(values, copy.data(), copy.size() * sizeof(double)) == 0;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  fuzz::ByteReader in(data, size);
+  const std::uint8_t flags = in.next();
+  const bool b_is_a = flags & 1;
+  const std::size_t dim = fuzz::read_extent(in, in.next());
+  const std::size_t n_a = fuzz::read_extent(in, in.next());
+  const std::size_t n_b_read = fuzz::read_extent(in, in.next());
+  const std::size_t n_b = b_is_a ? n_a : n_b_read;
+  // A count of 0 still leaves the others to fill and write (D = 0: every
+  // entry of C).
+  const auto at_least_1 = [](std::size_t n) { return n == 0 ? 1 : n; };
+  if (at_least_1(dim) * at_least_1(n_a) * at_least_1(n_b) > kMaxSteps) return 0;
+
+  Input a(dim, n_a, flags >> 1 & 7);
+  Input b_own(b_is_a ? 0 : dim, b_is_a ? 0 : n_b, flags >> 4 & 7);
+  Input Q(n_a, n_b, 0);
+  fuzz::fill_values(in, a.values(), a.count());
+  if (!b_is_a) fuzz::fill_values(in, b_own.values(), b_own.count());
+  fuzz::fill_values(in, Q.values(), Q.count());
+  const MatrixView av = a.view();
+  const MatrixView bv = b_is_a ? av : b_own.view();
+  const MatrixView qv = Q.view();
+  const std::vector<double> a_copy(a.values(), a.values() + a.count());
+  const std::vector<double> b_copy(b_own.values(), b_own.values() + b_own.count());
+  const std::vector<double> q_copy(Q.values(), Q.values() + Q.count());
+
+  const std::vector<double> distances = reference::pairwise(av.data, bv.data, dim, n_a, n_b);
+  const std::vector<double> sums = reference::weighted(av.data, bv.data, qv.data, dim, n_a, n_b);
+  GuardedResult C(n_a, n_b);
+  GuardedResult c(dim, 1);
+  for (InstructionSet isa : kVariants) {
+    if (!korvane::instruction_set_available(isa)) continue;
+    korvane::pairwise_squared_distances(isa, av, bv, C.fresh_view());
+    require(C.equals(distances), "distances differ from the plain loops");
+    require(C.guards_intact(), "distances written outside C");
+    korvane::weighted_coordinate_sums(isa, av, bv, qv, c.fresh_view());
+    require(c.equals(sums), "weighted sums differ from the plain loops");
+    require(c.guards_intact(), "weighted sums written outside c");
+  }
+  require(unchanged(a.values(), a_copy) && unchanged(b_own.values(), b_copy) &&
+              unchanged(Q.values(), q_copy),
+          "an input was written");
+  return 0;
+}
