@@ -4,7 +4,8 @@
 % The "write" column is the same module only creating the result and writing
 % each entry once: the host's share, which no module can go below.
 % Contenders take turns within each round, and each figure is the median of
-% its rounds, so that a shared machine's load falls on all of them alike.
+% its rounds in CPU time (one thread throughout), so that a shared machine's
+% load falls on all of them alike and time slices lost to it do not count.
 %
 % Run the idioms on single-thread OpenBLAS (Debian's reference BLAS is far
 % slower and no fair opponent); scripts/with-openblas.sh loads it for this
@@ -12,15 +13,15 @@
 %   scripts/with-openblas.sh octave-cli --no-gui --norc --no-history -q bench/octave_bench.m build
 1;
 
-% Median time of each function handle in fs over the given rounds, the
+% Median CPU time of each function handle in fs over the given rounds, the
 % contenders interleaved.
 function t = median_times(fs, rounds)
   times = zeros(rounds, numel(fs));
   for r = 1:rounds
     for f = 1:numel(fs)
-      tic;
+      start = cputime();
       fs{f}();
-      times(r, f) = toc;
+      times(r, f) = cputime() - start;
     end
   end
   t = median(times, 1);
