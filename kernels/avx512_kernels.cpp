@@ -2,8 +2,8 @@
 // CPUID and XGETBV report AVX-512 state support.
 //
 // Pairwise: a 16 x 8 tile of entries in 16 zmm accumulators (16 lane points
-// in two vectors, 8 broadcast points). Weighted: up to 64 coordinates of c in
-// 8 zmm registers across the whole pair loop, vectorised across k.
+// in two vectors, 8 broadcast points). Weighted: up to 96 coordinates of c in
+// 12 zmm registers across the whole pair loop, vectorised across k.
 #include <immintrin.h>
 
 // GCC's own shuffle intrinsics start from _mm512_undefined_pd(), which its
@@ -364,13 +364,15 @@ void weighted_block(const MatrixView& a, const MatrixView& b, const MatrixView& 
 
 }  // namespace
 
-// Vectorised across k, 64 coordinates per pass over the pairs: 8 zmm sums and
-// 8 zmm of point i leave registers for w and the temporaries.
+// Vectorised across k, 96 coordinates per pass over the pairs: 12 zmm sums and
+// 12 zmm of point i leave registers for w and the temporaries. Each pass reads
+// b and Q again: at D = 256, three passes measured about 8% faster than four
+// passes of 64.
 // Up to 4 coordinates the 256-bit loop is faster: one ymm add chain per pair
 // measured about 13% quicker than one zmm chain at D = 3.
 void weighted_avx512(MatrixView a, MatrixView b, MatrixView Q, MatrixView c) {
   if (a.rows <= 4) return weighted_avx2(a, b, Q, c);
-  weighting::coordinate_passes<8, 8>(a, b, c, [&](auto nv, std::size_t k0, std::size_t count) {
+  weighting::coordinate_passes<8, 12>(a, b, c, [&](auto nv, std::size_t k0, std::size_t count) {
     weighted_block<decltype(nv)::value>(a, b, Q, c.data, k0, count);
   });
 }

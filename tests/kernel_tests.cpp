@@ -228,8 +228,8 @@ TEST_P(KernelTest, WeightedMatchesOracleOverShapes) {
       }
     }
   }
-  // Around the edges of a 64-coordinate pass: full and partial last vectors.
-  for (std::size_t dim : {56, 57, 71, 72, 120, 127, 128, 136, 191, 192, 200, 513, 1100}) {
+  // Around the edges of the coordinate passes: full and partial last vectors.
+  for (std::size_t dim : {56, 57, 95, 96, 97, 127, 128, 136, 191, 192, 193, 200, 513, 1100}) {
     auto a = random_values(dim * 6, seed++, 10.0);
     auto b = random_values(dim * 21, seed++, 10.0);
     auto Q = random_values(6 * 21, seed++);
