@@ -314,7 +314,7 @@ namespace {
 // doubles, read again for every i, outgrow L1 beyond about 4000 doubles. At
 // D = 16 that is 192 bytes per pair against 4 cycles of arithmetic. Measured:
 // the same loop over one fixed column of b runs 1.5-2x faster at D = 16-256,
-// and at D = 3 the cost follows n_b (1000 x 4000 pairs take 3x the time of
+// and at D = 3 the cost follows n_b (1000 x 4000 pairs take over 3x the time of
 // 4000 x 1000). The fixed order of terms (i outermost, j inner, for every k)
 // leaves no reuse of b or of Q's lines across i, and staging Q would need
 // scratch memory of 8 * n_b doubles.
