@@ -1,15 +1,34 @@
-// Kernel throughput: the plain loops against every available variant and the
-// dispatched kernel, per shape, plus the cost of merely filling the result.
-// Pairwise rows report steps per ns (one step = one entry and coordinate);
-// weighted rows report cycles per pair (at the TSC rate the library reads).
+// Kernel throughput: the plain loops against every available variant, per
+// shape, plus the cost of merely filling the result. Pairwise rows report
+// steps per ns (one step = one entry and coordinate); weighted rows report
+// cycles per pair (at the TSC rate the library reads).
+//
+// The same run measures this core's limits with small synthetic loops and
+// ends with a table of every kernel figure as a fraction of them:
+//   add-port bound   independent vector adds: an exact step needs a subtract
+//                    and an add, so steps/ns = add lanes per ns / 2;
+//   all-pipes bound  adds and multiplies mixed: a step needs a subtract, a
+//                    multiply and an add, so steps/ns = lanes per ns / 3;
+//   add latency      one dependent chain of adds.
+// A weighted pair's floor is the larger of one add latency (each c(k) takes
+// one dependent add per pair) and 4 lane-operations per coordinate spread
+// over all pipes. Small D is compared with filling the result.
 //   build/bench/korvane_bench [--benchmark_filter=...]
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdio>
+#include <ctime>
+#include <map>
 #include <random>
 #include <string>
 #include <vector>
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#include <immintrin.h>
+#define KORVANE_BENCH_X86_LIMITS 1
+#endif
 
 #include "exact_arithmetic.hpp"
 #include "kernel_variants.hpp"
@@ -23,10 +42,12 @@ struct Shape {
   std::size_t dim, n_a, n_b;
 };
 
-const Shape kPairwiseShapes[] = {{2, 2000, 2000},  {3, 2000, 2000}, {16, 2000, 2000},
-                                 {64, 1000, 1000}, {256, 500, 500}, {1024, 256, 256},
-                                 {3, 100000, 8},   {128, 20000, 16}, {512, 2000, 2000},
-                                 {1024, 2000, 2000}};
+const Shape kPairwiseShapes[] = {
+    {2, 2000, 2000},  {3, 2000, 2000}, {16, 2000, 2000}, {64, 1000, 1000},  {256, 500, 500},
+    {1024, 256, 256}, {3, 100000, 8},  {128, 20000, 16}, {512, 2000, 2000}, {1024, 2000, 2000}};
+// Above this many steps the plain loops and the scalar variant take seconds
+// per run and are left out.
+constexpr double kSlowVariantSteps = 1e9;
 const Shape kWeightedShapes[] = {
     {3, 2000, 2000}, {16, 1000, 1000}, {64, 500, 500}, {256, 300, 300}};
 
@@ -82,6 +103,10 @@ std::string shape_name(const char* kind, const Shape& s, const char* how) {
          std::to_string(s.n_b) + "/" + how;
 }
 
+std::string shape_label(const Shape& s) {
+  return "D=" + std::to_string(s.dim) + " " + std::to_string(s.n_a) + "x" + std::to_string(s.n_b);
+}
+
 void set_pairwise_counters(benchmark::State& state, const Shape& s) {
   const double steps = static_cast<double>(s.dim) * static_cast<double>(s.n_a * s.n_b);
   state.counters["steps/ns"] =
@@ -115,16 +140,20 @@ void register_all() {
           }
           set_pairwise_counters(st, s);
         });
-    benchmark::RegisterBenchmark(
-        shape_name("pairwise", s, "plain_loops").c_str(), [s](benchmark::State& st) {
-          Problem p(s);
-          for (auto _ : st) {
-            plain_pairwise(p.av(), p.bv(), {s.n_a, s.n_b, p.result.data()});
-            benchmark::ClobberMemory();
-          }
-          set_pairwise_counters(st, s);
-        });
+    const bool slow =
+        static_cast<double>(s.dim) * static_cast<double>(s.n_a * s.n_b) > kSlowVariantSteps;
+    if (!slow)
+      benchmark::RegisterBenchmark(
+          shape_name("pairwise", s, "plain_loops").c_str(), [s](benchmark::State& st) {
+            Problem p(s);
+            for (auto _ : st) {
+              plain_pairwise(p.av(), p.bv(), {s.n_a, s.n_b, p.result.data()});
+              benchmark::ClobberMemory();
+            }
+            set_pairwise_counters(st, s);
+          });
     for (const auto& [isa, name] : variants) {
+      if (slow && isa == InstructionSet::scalar) continue;
       benchmark::RegisterBenchmark(shape_name("pairwise", s, name.c_str()).c_str(),
                                    [s, isa = isa](benchmark::State& st) {
                                      Problem p(s);
@@ -162,12 +191,196 @@ void register_all() {
   }
 }
 
+// ---- This core's limits, measured with small synthetic loops ----
+//
+// Each loop is plain vector adds or multiplies on independent registers, so
+// nothing can be contracted or folded; the counts per trip are chosen so
+// that more chains are in flight than the pipes' latency needs.
+
+double cpu_seconds() {
+  timespec t{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
+}
+
+// Values the compiler cannot see through: a multiply by them is not x * 1.0.
+volatile double g_step = 1e-9;
+volatile double g_factor = 1.0;
+volatile double g_sink = 0.0;
+
+#if defined(KORVANE_BENCH_X86_LIMITS)
+constexpr double kLanesPerVector = 4.0;
+
+// 12 independent add chains: 12 vector adds per trip.
+__attribute__((target("avx2"), noinline)) void add_chains(long trips) {
+  const __m256d y = _mm256_set1_pd(g_step);
+  __m256d x[12];
+  for (int q = 0; q < 12; ++q) x[q] = _mm256_set1_pd(q);
+  for (long r = 0; r < trips; ++r) {
+#pragma GCC unroll 12
+    for (int q = 0; q < 12; ++q) x[q] = _mm256_add_pd(x[q], y);
+  }
+  __m256d s = x[0];
+  for (int q = 1; q < 12; ++q) s = _mm256_add_pd(s, x[q]);
+  g_sink = _mm256_cvtsd_f64(s);
+}
+
+// 7 add chains beside 7 multiply chains: 14 vector operations per trip.
+__attribute__((target("avx2"), noinline)) void mixed_chains(long trips) {
+  const __m256d y = _mm256_set1_pd(g_step);
+  const __m256d m = _mm256_set1_pd(g_factor);
+  __m256d x[14];
+  for (int q = 0; q < 14; ++q) x[q] = _mm256_set1_pd(q + 1);
+  for (long r = 0; r < trips; ++r) {
+#pragma GCC unroll 7
+    for (int q = 0; q < 7; ++q) x[q] = _mm256_add_pd(x[q], y);
+#pragma GCC unroll 7
+    for (int q = 7; q < 14; ++q) x[q] = _mm256_mul_pd(x[q], m);
+  }
+  __m256d s = x[0];
+  for (int q = 1; q < 14; ++q) s = _mm256_add_pd(s, x[q]);
+  g_sink = _mm256_cvtsd_f64(s);
+}
+constexpr double kAddsPerTrip = 12.0;
+constexpr double kMixedPerTrip = 14.0;
+#else
+constexpr double kLanesPerVector = 1.0;
+__attribute__((noinline)) void add_chains(long trips) {
+  const double y = g_step;
+  double x0 = 0, x1 = 1, x2 = 2, x3 = 3, x4 = 4, x5 = 5, x6 = 6, x7 = 7;
+  for (long r = 0; r < trips; ++r) {
+    x0 += y, x1 += y, x2 += y, x3 += y, x4 += y, x5 += y, x6 += y, x7 += y;
+  }
+  g_sink = x0 + x1 + x2 + x3 + x4 + x5 + x6 + x7;
+}
+__attribute__((noinline)) void mixed_chains(long trips) {
+  const double y = g_step;
+  const double m = g_factor;
+  double x0 = 1, x1 = 2, x2 = 3, x3 = 4, x4 = 5, x5 = 6, x6 = 7, x7 = 8;
+  for (long r = 0; r < trips; ++r) {
+    x0 += y, x1 += y, x2 += y, x3 += y, x4 *= m, x5 *= m, x6 *= m, x7 *= m;
+  }
+  g_sink = x0 + x1 + x2 + x3 + x4 + x5 + x6 + x7;
+}
+constexpr double kAddsPerTrip = 8.0;
+constexpr double kMixedPerTrip = 8.0;
+#endif
+
+__attribute__((noinline)) void add_chain(long adds) {
+  double x = 1.0;
+  const double y = g_step;
+  for (long r = 0; r < adds; ++r) x = x + y;
+  g_sink = x;
+}
+
+struct Limits {
+  double add_lanes_per_ns = 0;    // independent vector adds
+  double mixed_lanes_per_ns = 0;  // adds and multiplies mixed
+  double add_latency_ns = 0;      // one dependent add
+  double add_port_steps_per_ns() const { return add_lanes_per_ns / 2.0; }
+  double all_pipes_steps_per_ns() const { return mixed_lanes_per_ns / 3.0; }
+};
+
+// Median of 5 runs of about 0.1 s each, in CPU time.
+template <class F>
+double median_seconds(F&& run) {
+  std::vector<double> t;
+  for (int r = 0; r < 5; ++r) {
+    const double start = cpu_seconds();
+    run();
+    t.push_back(cpu_seconds() - start);
+  }
+  std::sort(t.begin(), t.end());
+  return t[2];
+}
+
+Limits measure_limits() {
+  constexpr long kTrips = 30000000;
+  Limits l;
+  l.add_lanes_per_ns = kAddsPerTrip * kLanesPerVector * static_cast<double>(kTrips) * 1e-9 /
+                       median_seconds([] { add_chains(kTrips); });
+  l.mixed_lanes_per_ns = kMixedPerTrip * kLanesPerVector * static_cast<double>(kTrips) * 1e-9 /
+                         median_seconds([] { mixed_chains(kTrips); });
+  l.add_latency_ns =
+      median_seconds([] { add_chain(kTrips * 4); }) * 1e9 / static_cast<double>(kTrips * 4);
+  return l;
+}
+
+// ---- The closing table ----
+
+// Keeps each benchmark's CPU time per iteration while the console shows the
+// usual report.
+class RecordingReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const Run& run : runs) {
+      if (run.run_type == Run::RT_Iteration && run.iterations > 0) {
+        seconds_[run.benchmark_name()] =
+            run.cpu_accumulated_time / static_cast<double>(run.iterations);
+      }
+    }
+    ConsoleReporter::ReportRuns(runs);
+  }
+  const std::map<std::string, double>& seconds() const { return seconds_; }
+
+ private:
+  std::map<std::string, double> seconds_;
+};
+
+void print_table(const Limits& l, const std::map<std::string, double>& seconds) {
+  std::printf(
+      "\nThis core: %.1f add lanes/ns, %.1f lanes/ns with adds and multiplies mixed, "
+      "add latency %.3f ns\n",
+      l.add_lanes_per_ns, l.mixed_lanes_per_ns, l.add_latency_ns);
+  std::printf("Bounds: add-port %.2f steps/ns, all-pipes %.2f steps/ns\n\n",
+              l.add_port_steps_per_ns(), l.all_pipes_steps_per_ns());
+  const char* variants[] = {"scalar", "avx2", "avx512"};
+  std::printf("%-30s %-8s %9s %9s %10s %9s\n", "pairwise", "variant", "steps/ns", "add-port",
+              "all-pipes", "x fill");
+  for (const Shape& s : kPairwiseShapes) {
+    const double steps = static_cast<double>(s.dim) * static_cast<double>(s.n_a * s.n_b);
+    const auto fill = seconds.find(shape_name("pairwise", s, "fill"));
+    for (const char* v : variants) {
+      const auto it = seconds.find(shape_name("pairwise", s, v));
+      if (it == seconds.end()) continue;
+      const double rate = steps * 1e-9 / it->second;
+      std::printf("%-30s %-8s %9.2f %9.2f %10.2f", shape_label(s).c_str(), v, rate,
+                  rate / l.add_port_steps_per_ns(), rate / l.all_pipes_steps_per_ns());
+      if (s.dim <= 3 && fill != seconds.end()) std::printf(" %9.2f", it->second / fill->second);
+      std::printf("\n");
+    }
+  }
+  std::printf("\n%-30s %-8s %9s %9s %10s\n", "weighted", "variant", "ns/pair", "floor", "x floor");
+  for (const Shape& s : kWeightedShapes) {
+    const double pairs = static_cast<double>(s.n_a * s.n_b);
+    const double floor_ns =
+        std::max(l.add_latency_ns, 4.0 * static_cast<double>(s.dim) / l.mixed_lanes_per_ns);
+    for (const char* v : variants) {
+      const auto it = seconds.find(shape_name("weighted", s, v));
+      if (it == seconds.end()) continue;
+      const double ns = it->second * 1e9 / pairs;
+      std::printf("%-30s %-8s %9.2f %9.2f %10.2f\n", shape_label(s).c_str(), v, ns, floor_ns,
+                  ns / floor_ns);
+    }
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   register_all();
   benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
+  const Limits before = measure_limits();
+  RecordingReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  // Limits measured on both sides of the run: the better of each is the one
+  // that the load on a shared machine disturbed least.
+  const Limits after = measure_limits();
+  Limits best;
+  best.add_lanes_per_ns = std::max(before.add_lanes_per_ns, after.add_lanes_per_ns);
+  best.mixed_lanes_per_ns = std::max(before.mixed_lanes_per_ns, after.mixed_lanes_per_ns);
+  best.add_latency_ns = std::min(before.add_latency_ns, after.add_latency_ns);
+  print_table(best, reporter.seconds());
   benchmark::Shutdown();
   return 0;
 }

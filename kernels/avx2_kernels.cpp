@@ -11,6 +11,7 @@
 #include "exact_arithmetic.hpp"
 #include "kernel_variants.hpp"
 #include "tile_loop.hpp"
+#include "weighted_loop.hpp"
 
 namespace korvane::variants {
 
@@ -158,41 +159,9 @@ void pairwise_avx2(MatrixView a, MatrixView b, MatrixView C) {
 }
 
 void weighted_avx2(MatrixView a, MatrixView b, MatrixView Q, MatrixView c) {
-  if (a.cols == 0 || b.cols == 0) {
-    // No pairs: every sum stays +0.0, and Q's data may be null.
-    for (std::size_t k = 0; k < a.rows; ++k) c.data[k] = 0.0;
-    return;
-  }
-  constexpr std::size_t block = 32;
-  for (std::size_t k0 = 0; k0 < a.rows; k0 += block) {
-    const std::size_t count = a.rows - k0 < block ? a.rows - k0 : block;
-    switch ((count + 3) / 4) {
-      case 1:
-        weighted_block<1>(a, b, Q, c.data, k0, count);
-        break;
-      case 2:
-        weighted_block<2>(a, b, Q, c.data, k0, count);
-        break;
-      case 3:
-        weighted_block<3>(a, b, Q, c.data, k0, count);
-        break;
-      case 4:
-        weighted_block<4>(a, b, Q, c.data, k0, count);
-        break;
-      case 5:
-        weighted_block<5>(a, b, Q, c.data, k0, count);
-        break;
-      case 6:
-        weighted_block<6>(a, b, Q, c.data, k0, count);
-        break;
-      case 7:
-        weighted_block<7>(a, b, Q, c.data, k0, count);
-        break;
-      default:
-        weighted_block<8>(a, b, Q, c.data, k0, count);
-        break;
-    }
-  }
+  weighting::coordinate_passes<4, 8>(a, b, c, [&](auto nv, std::size_t k0, std::size_t count) {
+    weighted_block<decltype(nv)::value>(a, b, Q, c.data, k0, count);
+  });
 }
 
 }  // namespace korvane::variants

@@ -220,7 +220,7 @@ TEST_P(KernelTest, WeightedMatchesOracleOverShapes) {
   unsigned seed = 5000;
   for (std::size_t dim : kDims) {
     for (std::size_t n_a : {1, 2, 5, 8, 17}) {
-      for (std::size_t n_b : {1, 3, 9, 16}) {
+      for (std::size_t n_b : {1, 3, 9, 16, 17, 40}) {
         auto a = random_values(dim * n_a, seed++);
         auto b = random_values(dim * n_b, seed++);
         auto Q = random_values(n_a * n_b, seed++);
@@ -228,11 +228,12 @@ TEST_P(KernelTest, WeightedMatchesOracleOverShapes) {
       }
     }
   }
-  for (std::size_t dim : {200, 513, 1100}) {
+  // Around the edges of the coordinate passes: full and partial last vectors.
+  for (std::size_t dim : {56, 57, 95, 96, 97, 127, 128, 136, 191, 192, 193, 200, 513, 1100}) {
     auto a = random_values(dim * 6, seed++, 10.0);
-    auto b = random_values(dim * 5, seed++, 10.0);
-    auto Q = random_values(30, seed++);
-    expect_weighted_matches(a, b, Q, dim, 6, 5);
+    auto b = random_values(dim * 21, seed++, 10.0);
+    auto Q = random_values(6 * 21, seed++);
+    expect_weighted_matches(a, b, Q, dim, 6, 21);
   }
 }
 
