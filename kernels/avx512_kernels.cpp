@@ -231,9 +231,7 @@ struct PairwiseTile {
       const auto lane = [&lanes](std::size_t k, std::size_t half) { return lanes[k][half]; };
       run_lanes<KD, false>(KD, lane, columns, c, ldc, kLanes, n, false);
     } else {
-      alignas(64) double panel[KD * kLanes];
-      pack_full_panel(points, KD, KD, panel);
-      run<KD, false>(KD, panel, columns, c, ldc, kLanes, n, false);
+      tiling::run_packed_points<PairwiseTile, KD>(points, columns, c, ldc, n);
     }
   }
 

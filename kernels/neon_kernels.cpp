@@ -57,9 +57,7 @@ struct PairwiseTile {
   template <int KD>
   static void run_points(const double* points, const double* const* columns, double* c,
                          std::size_t ldc, std::size_t n) {
-    alignas(16) double panel[KD * kLanes];
-    pack_full_panel(points, KD, KD, panel);
-    run<KD, false>(KD, panel, columns, c, ldc, kLanes, n, false);
+    tiling::run_packed_points<PairwiseTile, KD>(points, columns, c, ldc, n);
   }
 
   template <int KD, bool BInLanes>

@@ -86,6 +86,16 @@ static inline void prefetch_run_to_l2(const double* address, std::size_t count) 
   prefetch_to_l2(address + count - 1);
 }
 
+// run_points for a tile with no faster way to reach unpacked points: the
+// full tile is packed into a local panel first.
+template <class Tile, int KD>
+void run_packed_points(const double* points, const double* const* columns, double* c,
+                       std::size_t ldc, std::size_t n) {
+  alignas(64) double panel[KD * Tile::kLanes];
+  Tile::pack_full_panel(points, KD, KD, panel);
+  Tile::template run<KD, false>(KD, panel, columns, c, ldc, Tile::kLanes, n, false);
+}
+
 // Packs coordinates k0 .. k0 + kc - 1 of points first .. first + count - 1,
 // and asks for the same coordinates of the next count points meanwhile: with
 // long sums the packed side streams from memory.
