@@ -17,7 +17,8 @@ namespace korvane::weighting {
 // that equals vectors.
 template <class F, std::size_t... I>
 void with_vector_count(std::size_t vectors, std::index_sequence<I...>, F&& f) {
-  ((vectors == I + 1 ? (f(std::integral_constant<std::size_t, I + 1>{}), true) : false) || ...);
+  static_cast<void>((
+      (vectors == I + 1 ? (f(std::integral_constant<std::size_t, I + 1>{}), true) : false) || ...));
 }
 
 // Calls pass(std::integral_constant<std::size_t, NV>{}, k0, count) for each
