@@ -40,7 +40,7 @@ demo-deps:
 demo: demo-deps
 	cmake -S . -B $(DEMO_BUILD_DIR) -DCMAKE_BUILD_TYPE=Release \
 	  -DKORVANE_BUILD_TESTS=OFF -DKORVANE_BUILD_BENCH=OFF -DKORVANE_BUILD_MATLAB=OFF
-	cmake --build $(DEMO_BUILD_DIR) -j $(JOBS) --target korvane_octave
+	cmake --build $(DEMO_BUILD_DIR) -j $(JOBS) --target korvane_octave korvane_oct
 	for example in examples/*.m; do \
 	  echo "== $$example"; \
 	  octave-cli --no-gui --norc --no-history -q \

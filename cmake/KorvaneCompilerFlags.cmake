@@ -41,31 +41,22 @@ if(KORVANE_SANITIZE OR KORVANE_FUZZ)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
-# Whether the x86-64 vector variants are compiled in. On macOS the target
+# Which vector variants are compiled in: AVX2 and AVX-512 on x86-64, NEON
+# on 64-bit Arm (AdvSIMD is part of every such CPU). On macOS the target
 # architectures are CMAKE_OSX_ARCHITECTURES when set, whatever the host is:
 # every source is compiled once per architecture with the same flags, so a
-# universal build (arm64 with x86_64) cannot take the AVX files and gets the
-# portable kernels in both slices; x86_64 alone gets the vector variants.
+# universal build (arm64 with x86_64) gets the portable kernels in both
+# slices, and a single architecture its own variants.
 set(KORVANE_X86_64 OFF)
+set(KORVANE_AARCH64 OFF)
 if(APPLE AND CMAKE_OSX_ARCHITECTURES)
   if(CMAKE_OSX_ARCHITECTURES STREQUAL "x86_64")
     set(KORVANE_X86_64 ON)
+  elseif(CMAKE_OSX_ARCHITECTURES STREQUAL "arm64")
+    set(KORVANE_AARCH64 ON)
   endif()
 elseif(CMAKE_SIZEOF_VOID_P EQUAL 8 AND CMAKE_SYSTEM_PROCESSOR MATCHES "^(x86_64|AMD64|amd64|x64)$")
   set(KORVANE_X86_64 ON)
-endif()
-
-# Whether the NEON variant is compiled in: 64-bit Arm, where AdvSIMD is part
-# of every CPU. On macOS the target is CMAKE_OSX_ARCHITECTURES when set; a
-# universal build of several slices gets the portable variant only.
-set(KORVANE_AARCH64 OFF)
-if(APPLE AND CMAKE_OSX_ARCHITECTURES)
-  set(KORVANE_X86_64 OFF)
-  if(CMAKE_OSX_ARCHITECTURES STREQUAL "arm64")
-    set(KORVANE_AARCH64 ON)
-  elseif(CMAKE_OSX_ARCHITECTURES STREQUAL "x86_64")
-    set(KORVANE_X86_64 ON)
-  endif()
 elseif(CMAKE_SIZEOF_VOID_P EQUAL 8 AND CMAKE_SYSTEM_PROCESSOR MATCHES "^(aarch64|arm64|ARM64)$")
   set(KORVANE_AARCH64 ON)
 endif()

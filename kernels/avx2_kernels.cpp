@@ -132,8 +132,7 @@ void weighted_block(const MatrixView& a, const MatrixView& b, const MatrixView& 
     const double* ai = a.data + i * dim + k0;
     const double* weights = Q.data + i;  // row i of Q, stride n_a
     for (std::size_t j = 0; j < n_b; ++j) {
-      if (j + 8 < n_b)
-        _mm_prefetch(reinterpret_cast<const char*>(weights + (j + 8) * n_a), _MM_HINT_T0);
+      if (j + 8 < n_b) tiling::prefetch(weights + (j + 8) * n_a);
       const __m256d w = _mm256_set1_pd(weights[j * n_a]);
       const double* bj = b.data + j * dim + k0;
       for (std::size_t v = 0; v < NV; ++v) {

@@ -408,7 +408,7 @@ void weighted_block(const MatrixView& a, const MatrixView& b, const MatrixView& 
     };
     std::size_t j = 0;
     for (; j < prefetched; ++j) {
-      _mm_prefetch(reinterpret_cast<const char*>(weights + (j + kAhead) * n_a), _MM_HINT_T0);
+      tiling::prefetch(weights + (j + kAhead) * n_a);
       pair(j);
     }
     for (; j < n_b; ++j) pair(j);

@@ -128,8 +128,9 @@ std::size_t l2_cache_bytes() {
   std::size_t bytes = detected_l2_bytes.load(std::memory_order_relaxed);
   if (bytes == 0) {
     bytes = detect_l2_bytes();
-    // Not reported: the smallest L2 of the x86 cores these variants run on
-    // (256 KB, Intel's client cores from Haswell on).
+    // Not reported (and never read on other than x86): 256 KB, the smallest
+    // L2 of the cores the vector variants run on (Intel's client cores from
+    // Haswell on); a smaller block only costs a little more streaming.
     if (bytes == 0) bytes = std::size_t{256} * 1024;
     detected_l2_bytes.store(bytes, std::memory_order_relaxed);
   }

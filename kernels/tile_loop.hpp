@@ -61,29 +61,24 @@ static constexpr std::size_t smaller(std::size_t x, std::size_t y) {
 //       const double* const* columns, double* c, std::size_t ldc, std::size_t n);
 // is run<KD, false> over a full tile of fresh sums whose lane points are
 // read from points (point l at points + l * KD) instead of a packed panel.
+
+// Locality 3 asks for the line in every cache level; 2 in L2 and beyond, for
+// data needed a whole tile later.
+template <int Locality = 3>
 static inline void prefetch(const double* address) {
 #if defined(__GNUC__) || defined(__clang__)
-  __builtin_prefetch(address);
+  __builtin_prefetch(address, 0, Locality);
 #elif defined(KORVANE_MM_PREFETCH)
-  _mm_prefetch(reinterpret_cast<const char*>(address), _MM_HINT_T0);
+  _mm_prefetch(reinterpret_cast<const char*>(address), Locality >= 3 ? _MM_HINT_T0 : _MM_HINT_T1);
 #else
   static_cast<void>(address);
 #endif
 }
 
-// Into L2 only, for data needed a whole tile later.
-static inline void prefetch_to_l2(const double* address) {
-#if defined(__GNUC__) || defined(__clang__)
-  __builtin_prefetch(address, 0, 2);
-#else
-  _mm_prefetch(reinterpret_cast<const char*>(address), _MM_HINT_T1);
-#endif
-}
-
 // count doubles from address; one request per 64-byte line.
 static inline void prefetch_run_to_l2(const double* address, std::size_t count) {
-  for (std::size_t e = 0; e < count; e += 8) prefetch_to_l2(address + e);
-  prefetch_to_l2(address + count - 1);
+  for (std::size_t e = 0; e < count; e += 8) prefetch<2>(address + e);
+  prefetch<2>(address + count - 1);
 }
 
 // run_points for a tile with no faster way to reach unpacked points: the

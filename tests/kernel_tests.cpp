@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "bit_equality.hpp"
+#include "guarded_result.hpp"
 #include "kernel_variants.hpp"
 #include "reference_loops.hpp"
 
@@ -35,25 +36,6 @@ std::vector<double> random_values(std::size_t n, unsigned seed, double offset = 
   return v;
 }
 
-// Result storage with sentinels on both sides, arriving full of garbage.
-class GuardedResult {
- public:
-  explicit GuardedResult(std::size_t n) : storage_(n + 2 * kGuard, kGarbage) {}
-  double* data() { return storage_.data() + kGuard; }
-  bool guards_intact() const {
-    for (std::size_t g = 0; g < kGuard; ++g) {
-      if (bits_of(storage_[g]) != bits_of(kGarbage)) return false;
-      if (bits_of(storage_[storage_.size() - 1 - g]) != bits_of(kGarbage)) return false;
-    }
-    return true;
-  }
-
- private:
-  static constexpr std::size_t kGuard = 16;
-  static constexpr double kGarbage = -1.2345e300;
-  std::vector<double> storage_;
-};
-
 MatrixView view(std::vector<double>& v, std::size_t rows, std::size_t cols) {
   return MatrixView{rows, cols, v.empty() ? nullptr : v.data()};
 }
@@ -72,10 +54,10 @@ class KernelTest : public ::testing::TestWithParam<InstructionSet> {
                                std::size_t n_a, std::size_t n_b, bool b_is_a = false) {
     const MatrixView av = view(a, dim, n_a);
     const MatrixView bv = b_is_a ? av : view(b, dim, n_b);
-    GuardedResult C(n_a * n_b);
-    korvane::pairwise_squared_distances(GetParam(), av, bv, MatrixView{n_a, n_b, C.data()});
+    GuardedResult C(n_a, n_b);
+    korvane::pairwise_squared_distances(GetParam(), av, bv, C.fresh_view());
     const auto expected = reference::pairwise(av.data, bv.data, dim, n_a, n_b);
-    EXPECT_TRUE(bitwise_equal(C.data(), expected))
+    EXPECT_TRUE(bitwise_equal(C.values(), expected))
         << "D=" << dim << " n_a=" << n_a << " n_b=" << n_b;
     EXPECT_TRUE(C.guards_intact()) << "wrote outside C";
   }
@@ -93,11 +75,10 @@ class KernelTest : public ::testing::TestWithParam<InstructionSet> {
                                std::size_t n_b, bool b_is_a = false) {
     const MatrixView av = view(a, dim, n_a);
     const MatrixView bv = b_is_a ? av : view(b, dim, n_b);
-    GuardedResult c(dim);
-    korvane::weighted_coordinate_sums(GetParam(), av, bv, view(Q, n_a, n_b),
-                                      MatrixView{dim, 1, c.data()});
+    GuardedResult c(dim, 1);
+    korvane::weighted_coordinate_sums(GetParam(), av, bv, view(Q, n_a, n_b), c.fresh_view());
     const auto expected = reference::weighted(av.data, bv.data, Q.data(), dim, n_a, n_b);
-    EXPECT_TRUE(bitwise_equal(c.data(), expected))
+    EXPECT_TRUE(bitwise_equal(c.values(), expected))
         << "D=" << dim << " n_a=" << n_a << " n_b=" << n_b;
     EXPECT_TRUE(c.guards_intact()) << "wrote outside c";
   }

@@ -17,6 +17,7 @@
 
 #include "double_bits.hpp"
 #include "fuzz_input.hpp"
+#include "guarded_result.hpp"
 #include "kernel_variants.hpp"
 #include "reference_loops.hpp"
 
@@ -55,36 +56,6 @@ class Input {
   std::size_t rows_, cols_;
   std::vector<double> storage_;
   double* start_;
-};
-
-// A result between guards, refilled with garbage before every variant runs.
-class GuardedResult {
- public:
-  GuardedResult(std::size_t rows, std::size_t cols)
-      : rows_(rows), cols_(cols), storage_(rows * cols + 2 * kGuard) {}
-  MatrixView fresh_view() {
-    for (double& x : storage_) x = kGarbage;
-    return MatrixView{rows_, cols_, rows_ * cols_ == 0 ? nullptr : storage_.data() + kGuard};
-  }
-  bool equals(const std::vector<double>& expected) const {
-    for (std::size_t n = 0; n < expected.size(); ++n) {
-      if (!same_double(storage_[kGuard + n], expected[n])) return false;
-    }
-    return true;
-  }
-  bool guards_intact() const {
-    for (std::size_t g = 0; g < kGuard; ++g) {
-      if (bits_of(storage_[g]) != bits_of(kGarbage)) return false;
-      if (bits_of(storage_[storage_.size() - 1 - g]) != bits_of(kGarbage)) return false;
-    }
-    return true;
-  }
-
- private:
-  static constexpr std::size_t kGuard = 8;
-  static constexpr double kGarbage = -1.2345e300;
-  std::size_t rows_, cols_;
-  std::vector<double> storage_;
 };
 
 bool unchanged(const double* values, const std::vector<double>& copy) {
