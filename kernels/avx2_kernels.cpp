@@ -41,7 +41,8 @@ struct PairwiseTile {
 
   template <int KD, bool BInLanes>
   static void run(std::size_t kc, const double* panel, const double* const* columns, double* c,
-                  std::size_t ldc, std::size_t m, std::size_t n, bool continue_sums) {
+                  std::size_t ldc, std::size_t m, std::size_t n, bool continue_sums,
+                  const double* const* next) {
     const std::size_t steps = KD > 0 ? static_cast<std::size_t>(KD) : kc;
     __m256d lo[kBroadcasts];
     __m256d hi[kBroadcasts];
@@ -95,7 +96,7 @@ struct PairwiseTile {
     };
     std::size_t k = 0;
     if (set_by_first_step && !continue_sums) step(k++, true);
-    for (; k < steps; ++k) step(k, false);
+    tiling::run_steps<kBroadcasts>(k, steps, next, step);
 
     if (!BInLanes && m == kLanes) {
       // Whole-vector stores for full tiles: masked stores are slow.

@@ -212,11 +212,12 @@ struct PairwiseTile {
 
   template <int KD, bool BInLanes>
   static void run(std::size_t kc, const double* panel, const double* const* columns, double* c,
-                  std::size_t ldc, std::size_t m, std::size_t n, bool continue_sums) {
+                  std::size_t ldc, std::size_t m, std::size_t n, bool continue_sums,
+                  const double* const* next) {
     const auto lane = [panel](std::size_t k, std::size_t half) {
       return _mm512_load_pd(panel + k * kLanes + 8 * half);
     };
-    run_lanes<KD, BInLanes>(kc, lane, columns, c, ldc, m, n, continue_sums);
+    run_lanes<KD, BInLanes>(kc, lane, columns, c, ldc, m, n, continue_sums, next);
   }
 
   // A full tile of fresh sums over D < 8 coordinates, its lane points picked
@@ -229,7 +230,7 @@ struct PairwiseTile {
       __m512d lanes[D][2];
       pick_short_points<D>(points, lanes);
       const auto lane = [&lanes](std::size_t k, std::size_t half) { return lanes[k][half]; };
-      run_lanes<KD, false>(KD, lane, columns, c, ldc, kLanes, n, false);
+      run_lanes<KD, false>(KD, lane, columns, c, ldc, kLanes, n, false, nullptr);
     } else {
       tiling::run_packed_points<PairwiseTile, KD>(points, columns, c, ldc, n);
     }
@@ -237,7 +238,8 @@ struct PairwiseTile {
 
   template <int KD, bool BInLanes, class Lane>
   static void run_lanes(std::size_t kc, const Lane& lane, const double* const* columns, double* c,
-                        std::size_t ldc, std::size_t m, std::size_t n, bool continue_sums) {
+                        std::size_t ldc, std::size_t m, std::size_t n, bool continue_sums,
+                        const double* const* next) {
     const std::size_t steps = KD > 0 ? static_cast<std::size_t>(KD) : kc;
     __m512d lo[kBroadcasts];
     __m512d hi[kBroadcasts];
@@ -323,7 +325,7 @@ struct PairwiseTile {
     };
     std::size_t k = 0;
     if (set_by_first_step && !continue_sums) step(k++, true);
-    for (; k < steps; ++k) step(k, false);
+    tiling::run_steps<kBroadcasts>(k, steps, next, step);
 
     if (full && BInLanes) {
       transpose8x8(lo);

@@ -62,7 +62,8 @@ struct PairwiseTile {
 
   template <int KD, bool BInLanes>
   static void run(std::size_t kc, const double* panel, const double* const* columns, double* c,
-                  std::size_t ldc, std::size_t m, std::size_t n, bool continue_sums) {
+                  std::size_t ldc, std::size_t m, std::size_t n, bool continue_sums,
+                  const double* const* next) {
     const std::size_t steps = KD > 0 ? static_cast<std::size_t>(KD) : kc;
     // A full tile with a's points in the lanes moves whole vectors to and
     // from C; any other goes through a staging block (NEON has no masked
@@ -107,7 +108,7 @@ struct PairwiseTile {
     };
     std::size_t k = 0;
     if (set_by_first_step && !continue_sums) step(k++, true);
-    for (; k < steps; ++k) step(k, false);
+    tiling::run_steps<kBroadcasts>(k, steps, next, step);
 
     // Loops over whole tiles index acc by constants only, so that it stays
     // in registers.
