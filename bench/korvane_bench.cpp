@@ -217,53 +217,38 @@ struct Vector {
   typedef double type __attribute__((vector_size(Bytes)));
 };
 
-// 12 independent add chains: 12 vector adds per trip.
-template <int Bytes>
-inline __attribute__((always_inline)) void add_chains_of(long trips) {
-  using V = typename Vector<Bytes>::type;
-  const V y = V{} + g_step;
-  V x[12];
-  for (int q = 0; q < 12; ++q) x[q] = V{} + q;
-  for (long r = 0; r < trips; ++r) {
-#pragma GCC unroll 12
-    for (int q = 0; q < 12; ++q) x[q] = x[q] + y;
-  }
-  V s = x[0];
-  for (int q = 1; q < 12; ++q) s = s + x[q];
-  g_sink = s[0];
-}
-
-// Add chains beside as many multiply chains. Seven of each fill the 16 ymm
-// registers; a core that runs zmm at full width needs more in flight (on AMD
-// Zen 5, 7 + 7 reach about 0.85 of what 12 + 12 do).
-template <int Bytes, int PerKind>
-inline __attribute__((always_inline)) void mixed_chains_of(long trips) {
+// Adds independent add chains beside Muls multiply chains: Adds + Muls
+// vector operations per trip. The mixed loops need more chains in flight on
+// a core that runs zmm at full width: seven of each fill the 16 ymm
+// registers, and on AMD Zen 5 7 + 7 zmm chains reach about 0.85 of 12 + 12.
+template <int Bytes, int Adds, int Muls>
+inline __attribute__((always_inline)) void chains_of(long trips) {
   using V = typename Vector<Bytes>::type;
   const V y = V{} + g_step;
   const V m = V{} + g_factor;
-  V x[2 * PerKind];
-  for (int q = 0; q < 2 * PerKind; ++q) x[q] = V{} + (q + 1);
+  V x[Adds + Muls];
+  for (int q = 0; q < Adds + Muls; ++q) x[q] = V{} + (q + 1);
   for (long r = 0; r < trips; ++r) {
 #pragma GCC unroll 12
-    for (int q = 0; q < PerKind; ++q) x[q] = x[q] + y;
+    for (int q = 0; q < Adds; ++q) x[q] = x[q] + y;
 #pragma GCC unroll 12
-    for (int q = PerKind; q < 2 * PerKind; ++q) x[q] = x[q] * m;
+    for (int q = Adds; q < Adds + Muls; ++q) x[q] = x[q] * m;
   }
   V s = x[0];
-  for (int q = 1; q < 2 * PerKind; ++q) s = s + x[q];
+  for (int q = 1; q < Adds + Muls; ++q) s = s + x[q];
   g_sink = s[0];
 }
 __attribute__((target("avx2"), noinline)) void add_chains_256(long trips) {
-  add_chains_of<32>(trips);
+  chains_of<32, 12, 0>(trips);
 }
 __attribute__((target("avx2"), noinline)) void mixed_chains_256(long trips) {
-  mixed_chains_of<32, 7>(trips);
+  chains_of<32, 7, 7>(trips);
 }
 __attribute__((target("avx512f"), noinline)) void add_chains_512(long trips) {
-  add_chains_of<64>(trips);
+  chains_of<64, 12, 0>(trips);
 }
 __attribute__((target("avx512f"), noinline)) void mixed_chains_512(long trips) {
-  mixed_chains_of<64, 12>(trips);
+  chains_of<64, 12, 12>(trips);
 }
 const bool kWide = korvane::instruction_set_available(korvane::InstructionSet::avx512);
 const double kLanesPerVector = kWide ? 8.0 : 4.0;

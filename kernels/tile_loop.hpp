@@ -54,9 +54,10 @@ static constexpr std::size_t smaller(std::size_t x, std::size_t y) {
 //       std::size_t n, bool continue_sums, const double* const* next);
 // panel holds kc rows of kLanes packed coordinates; columns[q] points at kc
 // contiguous coordinates of broadcast point q; KD > 0 fixes kc at compile
-// time; next is nullptr or what run_steps takes. Without BInLanes, entry (lane l, column q) is c[l
-// + q * ldc] and the difference is lane minus broadcast; with it, the entry is c[q + l * ldc] and
-// the difference is broadcast minus lane (a's coordinate always comes first).
+// time; next is nullptr or what run_steps takes. Without BInLanes, entry
+// (lane l, column q) is c[l + q * ldc] and the difference is lane minus
+// broadcast; with it, the entry is c[q + l * ldc] and the difference is
+// broadcast minus lane (a's coordinate always comes first).
 //   template <int KD> static void run_points(const double* points,
 //       const double* const* columns, double* c, std::size_t ldc, std::size_t n);
 // is run<KD, false> over a full tile of fresh sums whose lane points are
@@ -166,10 +167,13 @@ void sweep(std::size_t kc, const double* buffer, std::size_t first, std::size_t 
     const std::size_t n = smaller(broadcasts, r_end - r0);
     // Missing columns of an edge tile repeat the last one; they are computed
     // but never stored.
+    const auto tile_columns = [&](std::size_t r, const double** out) {
+      for (std::size_t q = 0; q < broadcasts; ++q) {
+        out[q] = streamed.data + (r + smaller(q, r_end - r - 1)) * dim + k0;
+      }
+    };
     const double* columns[broadcasts];
-    for (std::size_t q = 0; q < broadcasts; ++q) {
-      columns[q] = streamed.data + (r0 + smaller(q, n - 1)) * dim + k0;
-    }
+    tile_columns(r0, columns);
     // The next tile's columns are read in place, each a separate short run
     // that the hardware prefetchers pick up late. Long runs of a's points
     // (b in the lanes) come from L3 or memory and the tile asks for them
@@ -179,10 +183,7 @@ void sweep(std::size_t kc, const double* buffer, std::size_t first, std::size_t 
     // 10-30% at D = 16-48.
     const bool spread = BInLanes && kc >= 64 && r0 + broadcasts < r_end;
     const double* next[broadcasts];
-    for (std::size_t q = 0; q < broadcasts && spread; ++q) {
-      next[q] =
-          streamed.data + (r0 + broadcasts + smaller(q, r_end - r0 - broadcasts - 1)) * dim + k0;
-    }
+    if (spread) tile_columns(r0 + broadcasts, next);
     for (std::size_t r = r0 + broadcasts; !spread && r < smaller(r0 + 2 * broadcasts, r_end); ++r) {
       prefetch_run_to_l2(streamed.data + r * dim + k0, kc);
     }
