@@ -123,8 +123,8 @@ void set_weighted_counters(benchmark::State& state, const Shape& s) {
 
 void register_all() {
   std::vector<std::pair<InstructionSet, std::string>> variants;
-  for (InstructionSet isa : {InstructionSet::scalar, InstructionSet::avx2, InstructionSet::avx512,
-                             InstructionSet::neon}) {
+  for (InstructionSet isa : {InstructionSet::scalar, InstructionSet::avx2, InstructionSet::avx2_fma,
+                             InstructionSet::avx512, InstructionSet::neon}) {
     if (korvane::instruction_set_available(isa)) {
       variants.emplace_back(isa, korvane::instruction_set_name(isa));
     }
@@ -352,7 +352,7 @@ void print_table(const Limits& l, const std::map<std::string, double>& seconds) 
       l.add_latency_ns);
   std::printf("Bounds: add-port %.2f steps/ns, all-pipes %.2f steps/ns\n\n",
               l.add_port_steps_per_ns(), l.all_pipes_steps_per_ns());
-  const char* variants[] = {"scalar", "avx2", "avx512"};
+  const char* variants[] = {"scalar", "avx2", "avx2_fma", "avx512", "neon"};
   std::printf("%-30s %-8s %9s %9s %10s %9s\n", "pairwise", "variant", "steps/ns", "add-port",
               "all-pipes", "x fill");
   for (const Shape& s : kPairwiseShapes) {

@@ -63,16 +63,20 @@ endif()
 
 if(MSVC)
   set(KORVANE_AVX2_FLAGS /arch:AVX2)
+  set(KORVANE_AVX2_FMA_FLAGS /arch:AVX2)
   set(KORVANE_AVX512_FLAGS /arch:AVX512)
 else()
-  # No -mfma: the AVX2 variant must not even have fused instructions available.
+  # No -mfma for the AVX2 variant: it must not even have fused instructions
+  # available. The AVX2 + FMA3 one needs it for its exact add.
   set(KORVANE_AVX2_FLAGS -mavx2)
+  set(KORVANE_AVX2_FMA_FLAGS -mavx2 -mfma)
   set(KORVANE_AVX512_FLAGS -mavx512f)
   if(MINGW)
     # GCC cannot align the stack beyond 16 bytes on 64-bit Windows, yet it
     # spills vector registers with aligned moves; have the assembler emit
     # unaligned ones, which cost nothing on aligned addresses.
     list(APPEND KORVANE_AVX2_FLAGS -Wa,-muse-unaligned-vector-move)
+    list(APPEND KORVANE_AVX2_FMA_FLAGS -Wa,-muse-unaligned-vector-move)
     list(APPEND KORVANE_AVX512_FLAGS -Wa,-muse-unaligned-vector-move)
   endif()
 endif()

@@ -22,6 +22,7 @@
 #include <type_traits>
 #include <utility>
 
+#include "exact_add.hpp"
 #include "exact_arithmetic.hpp"
 #include "kernel_variants.hpp"
 #include "tile_loop.hpp"
@@ -63,11 +64,6 @@ void transpose8x8(__m512d* rows) {
 // Calls f(integral_constant<I>) for I = 0 .. N-1, unrolled. Forced inline:
 // left to itself GCC calls it out of line for N > 3, and the vectors it
 // fills then go through memory.
-#if defined(_MSC_VER) && !defined(__clang__)
-#define KORVANE_ALWAYS_INLINE __forceinline
-#else
-#define KORVANE_ALWAYS_INLINE inline __attribute__((always_inline))
-#endif
 template <std::size_t... I, class F>
 KORVANE_ALWAYS_INLINE void for_each_index(std::index_sequence<I...>, F&& f) {
   (f(std::integral_constant<std::size_t, I>{}), ...);
@@ -113,24 +109,6 @@ KORVANE_ALWAYS_INLINE __m512d subtract_broadcast(__m512d lanes, const double* br
   return difference;
 #else
   return _mm512_sub_pd(lanes, _mm512_set1_pd(*broadcast));
-#endif
-}
-
-// sum + square, rounded once, issued on the multiply/FMA pipes instead of the
-// add pipes: square * 1.0 is exact, so fma(square, 1.0, sum) rounds exactly
-// as the add does, for every input including NaN, infinities and zeros.
-// Nothing is fused: square arrives already rounded. Windows modules contain
-// no FMA instruction at all, so there it is the add itself.
-KORVANE_ALWAYS_INLINE __m512d exact_add_on_multiply_pipes(__m512d sum, __m512d square) {
-#if defined(_WIN32)
-  return _mm512_add_pd(sum, square);
-#else
-  __m512d one = _mm512_set1_pd(1.0);
-#if defined(__GNUC__) || defined(__clang__)
-  // Clang would turn an FMA by a known 1.0 back into the add.
-  __asm__("" : "+v"(one));
-#endif
-  return _mm512_fmadd_pd(square, one, sum);
 #endif
 }
 

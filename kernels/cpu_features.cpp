@@ -63,14 +63,19 @@ InstructionSet detect_cpu() {
   const CpuidResult leaf1 = cpuid(1, 0);
   const bool osxsave = bit(leaf1.ecx, 27);
   const bool avx = bit(leaf1.ecx, 28);
+  const bool fma = bit(leaf1.ecx, 12);
   if (!osxsave || !avx) return InstructionSet::scalar;
   const std::uint64_t xcr0 = read_xcr0();
   constexpr std::uint64_t kSseAvxState = 0x6;   // XMM and YMM upper halves
   constexpr std::uint64_t kAvx512State = 0xE6;  // plus opmask, ZMM0-15 upper, ZMM16-31
   if ((xcr0 & kSseAvxState) != kSseAvxState) return InstructionSet::scalar;
   const CpuidResult leaf7 = cpuid(7, 0);
-  if (bit(leaf7.ebx, 16) && (xcr0 & kAvx512State) == kAvx512State) return InstructionSet::avx512;
-  if (bit(leaf7.ebx, 5)) return InstructionSet::avx2;
+  const bool avx2 = bit(leaf7.ebx, 5);
+  // The AVX-512 level runs the AVX2 + FMA3 variant too (short weighted sums).
+  if (avx2 && fma && bit(leaf7.ebx, 16) && (xcr0 & kAvx512State) == kAvx512State)
+    return InstructionSet::avx512;
+  if (avx2 && fma) return InstructionSet::avx2_fma;
+  if (avx2) return InstructionSet::avx2;
   return InstructionSet::scalar;
 }
 
@@ -93,6 +98,8 @@ std::size_t detect_l2_bytes() {
 constexpr InstructionSet best_compiled_in() {
 #if defined(KORVANE_HAVE_AVX512)
   return InstructionSet::avx512;
+#elif defined(KORVANE_HAVE_AVX2_FMA)
+  return InstructionSet::avx2_fma;
 #elif defined(KORVANE_HAVE_AVX2)
   return InstructionSet::avx2;
 #else
@@ -141,6 +148,8 @@ const char* instruction_set_name(InstructionSet isa) {
   switch (isa) {
     case InstructionSet::avx512:
       return "avx512";
+    case InstructionSet::avx2_fma:
+      return "avx2_fma";
     case InstructionSet::avx2:
       return "avx2";
     case InstructionSet::neon:

@@ -16,6 +16,11 @@ void pairwise_squared_distances(InstructionSet isa, MatrixView a, MatrixView b, 
       variants::pairwise_avx512(a, b, C);
       return;
 #endif
+#if defined(KORVANE_HAVE_AVX2_FMA)
+    case InstructionSet::avx2_fma:
+      variants::pairwise_avx2_fma(a, b, C);
+      return;
+#endif
 #if defined(KORVANE_HAVE_AVX2)
     case InstructionSet::avx2:
       variants::pairwise_avx2(a, b, C);
@@ -41,6 +46,7 @@ void weighted_coordinate_sums(InstructionSet isa, MatrixView a, MatrixView b, Ma
       return;
 #endif
 #if defined(KORVANE_HAVE_AVX2)
+    case InstructionSet::avx2_fma:
     case InstructionSet::avx2:
       variants::weighted_avx2(a, b, Q, c);
       return;

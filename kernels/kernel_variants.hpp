@@ -12,9 +12,9 @@
 namespace korvane {
 
 // The x86 levels are ordered: a higher one can run everything a lower one
-// can. neon stands apart: the 64-bit Arm level, the only one there besides
-// scalar.
-enum class InstructionSet { scalar = 0, avx2 = 1, avx512 = 2, neon = 3 };
+// can (avx2_fma is AVX2 with FMA3). neon stands apart: the 64-bit Arm level,
+// the only one there besides scalar.
+enum class InstructionSet { scalar = 0, avx2 = 1, avx2_fma = 2, avx512 = 3, neon = 4 };
 
 const char* instruction_set_name(InstructionSet isa);
 
@@ -39,6 +39,7 @@ void pairwise_scalar(MatrixView a, MatrixView b, MatrixView C);
 void weighted_scalar(MatrixView a, MatrixView b, MatrixView Q, MatrixView c);
 void pairwise_avx2(MatrixView a, MatrixView b, MatrixView C);
 void weighted_avx2(MatrixView a, MatrixView b, MatrixView Q, MatrixView c);
+void pairwise_avx2_fma(MatrixView a, MatrixView b, MatrixView C);
 void pairwise_avx512(MatrixView a, MatrixView b, MatrixView C);
 void weighted_avx512(MatrixView a, MatrixView b, MatrixView Q, MatrixView c);
 void pairwise_neon(MatrixView a, MatrixView b, MatrixView C);

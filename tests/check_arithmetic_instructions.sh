@@ -4,11 +4,13 @@
 # arithmetic: results must round the product before the sum, and round every
 # operation to double, every time.
 #
-# With --exact-add-fma, the files may hold one kind of fused instruction: the
-# packed-double vfmadd on zmm registers that the AVX-512 pairwise tile issues
-# as an exact add (a multiplier of 1.0). Any other fused form (scalar, xmm or
-# ymm, subtracting or negated) still fails.
-# Usage: check_arithmetic_instructions.sh OBJDUMP [--exact-add-fma] FILE...
+# With --exact-add-fma REGISTERS, the files may hold one kind of fused
+# instruction: the packed-double vfmadd that the pairwise tiles issue as an
+# exact add (a multiplier of 1.0), on the registers named (zmm for the AVX-512
+# object, ymm for the AVX2 + FMA3 one, 'ymm|zmm' for modules linking both).
+# Any other fused form (scalar, xmm, other registers, subtracting or negated)
+# still fails. That the multiplier is 1.0 is for the kernel tests to show.
+# Usage: check_arithmetic_instructions.sh OBJDUMP [--exact-add-fma REGISTERS] FILE...
 # A FILE argument may hold several paths separated by ';' (a CMake list).
 set -eu
 objdump=$1
@@ -16,7 +18,8 @@ shift
 exact_add_fma=no
 if [ "${1:-}" = --exact-add-fma ]; then
   exact_add_fma=yes
-  shift
+  registers=$2
+  shift 2
 fi
 files=$(printf '%s\n' "$@" | tr ';' '\n')
 count=$(printf '%s\n' "$files" | grep -c .)
@@ -29,10 +32,11 @@ for file in $files; do
   fused=$(echo "$listing" |
           grep -E -i '[[:space:]](v?f(n?m(add|sub)[0-9a-z]*)|fmla|fmls)[[:space:]]' || true)
   if [ $exact_add_fma = yes ] && [ -n "$fused" ]; then
-    # Operands: zmm registers, or a memory operand (possibly {1to8}) for one;
+    # Operands: the registers named, or a memory operand (possibly a {1toN}
+    # broadcast) for one;
     # GNU objdump writes no space after the commas, llvm-objdump one.
     fused=$(echo "$fused" |
-            grep -E -v -i '[[:space:]]vfmadd(132|213|231)pd[[:space:]]+(-?(0x)?[0-9a-f]*\(%[a-z0-9]+(,[[:space:]]*%[a-z0-9]+)?(,[[:space:]]*[1248])?\)(\{1to8\})?|%zmm[0-9]+),[[:space:]]*%zmm[0-9]+,[[:space:]]*%zmm[0-9]+([[:space:]]+#.*)?$' ||
+            grep -E -v -i '[[:space:]]vfmadd(132|213|231)pd[[:space:]]+(-?(0x)?[0-9a-f]*\(%[a-z0-9]+(,[[:space:]]*%[a-z0-9]+)?(,[[:space:]]*[1248])?\)(\{1to[48]\})?|%('"$registers"')[0-9]+),[[:space:]]*%('"$registers"')[0-9]+,[[:space:]]*%('"$registers"')[0-9]+([[:space:]]+#.*)?$' ||
             true)
   fi
   x87=$(echo "$listing" |
@@ -59,7 +63,7 @@ for file in $files; do
 done
 if [ $status -eq 0 ]; then
   if [ $exact_add_fma = yes ]; then
-    echo "no fused multiply-add but the zmm exact add, and no x87 arithmetic, in $count files"
+    echo "no fused multiply-add but the $registers exact add, and no x87 arithmetic, in $count files"
   else
     echo "no fused multiply-add and no x87 arithmetic in $count files"
   fi

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstddef>
+#include <iterator>
 #include <limits>
 #include <random>
 #include <string>
@@ -444,7 +445,8 @@ std::string variant_name(const ::testing::TestParamInfo<InstructionSet>& info) {
 
 INSTANTIATE_TEST_SUITE_P(Variants, KernelTest,
                          ::testing::Values(InstructionSet::scalar, InstructionSet::avx2,
-                                           InstructionSet::avx512, InstructionSet::neon),
+                                           InstructionSet::avx2_fma, InstructionSet::avx512,
+                                           InstructionSet::neon),
                          variant_name);
 
 TEST(Dispatch, ActiveVariantIsAvailableAndPublicEntryPointsUseIt) {
@@ -461,6 +463,27 @@ TEST(Dispatch, ActiveVariantIsAvailableAndPublicEntryPointsUseIt) {
                                     MatrixView{7, 1, c.data()});
   EXPECT_TRUE(
       bitwise_equal(c.data(), reference::weighted(a.data(), b.data(), Q.data(), 7, 30, 20)));
+}
+
+// Each x86 level runs on every CPU that runs the one above it (an AVX-512
+// CPU is sent to the AVX2 + FMA3 variant for short weighted sums), and the
+// active level is the highest available.
+TEST(Dispatch, X86LevelsFormALadder) {
+  const InstructionSet ladder[] = {InstructionSet::scalar, InstructionSet::avx2,
+                                   InstructionSet::avx2_fma, InstructionSet::avx512};
+  for (std::size_t n = 1; n < std::size(ladder); ++n) {
+    if (korvane::instruction_set_available(ladder[n])) {
+      EXPECT_TRUE(korvane::instruction_set_available(ladder[n - 1]))
+          << korvane::instruction_set_name(ladder[n]);
+    }
+  }
+  if (korvane::active_instruction_set() != InstructionSet::neon) {
+    for (InstructionSet isa : ladder) {
+      if (korvane::instruction_set_available(isa)) {
+        EXPECT_GE(static_cast<int>(korvane::active_instruction_set()), static_cast<int>(isa));
+      }
+    }
+  }
 }
 
 // 64-bit Arm builds run NEON without detection, so its tests above are never

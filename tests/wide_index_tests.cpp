@@ -120,8 +120,8 @@ RepeatedMapping* WideWeightedSums::points_ = nullptr;
 TEST_F(WideWeightedSums, EveryVariantReadsPastTwoToThe32) {
   const double want = expected();
   double a_value = 1.0;
-  for (InstructionSet isa :
-       {InstructionSet::scalar, InstructionSet::avx2, InstructionSet::avx512}) {
+  for (InstructionSet isa : {InstructionSet::scalar, InstructionSet::avx2, InstructionSet::avx2_fma,
+                             InstructionSet::avx512}) {
     if (!korvane::instruction_set_available(isa)) continue;
     double c = -1.0;
     korvane::weighted_coordinate_sums(isa, MatrixView{1, 1, &a_value}, points(), points(),

@@ -31,7 +31,7 @@ using korvane::MatrixView;
 constexpr std::size_t kMaxSteps = std::size_t{1} << 20;
 
 constexpr InstructionSet kVariants[] = {InstructionSet::scalar, InstructionSet::avx2,
-                                        InstructionSet::avx512};
+                                        InstructionSet::avx2_fma, InstructionSet::avx512};
 
 void require(bool condition, const char* what) {
   if (!condition) fuzz::fail("kernel_fuzzer", what);

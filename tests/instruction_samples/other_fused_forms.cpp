@@ -1,9 +1,9 @@
-// Fused forms no object may contain, not even the one that holds the zmm
-// exact add: the instruction check must reject each of them.
+// Fused forms no object may contain, not even those that hold the exact add:
+// the instruction check must reject each of them.
 #include <immintrin.h>
 
-__m256d sample_ymm_fma(__m256d x, __m256d y, __m256d z) {
-  return _mm256_fmadd_pd(x, y, z);
+__m256d sample_ymm_negated_fma(__m256d x, __m256d y, __m256d z) {
+  return _mm256_fnmadd_pd(x, y, z);
 }
 
 __m512d sample_zmm_fused_subtract(__m512d x, __m512d y, __m512d z) {

@@ -40,9 +40,10 @@ case $mode in
     cp -R "$root/kernels" "$root/gateway" "$root/scripts" "$root/korvane_build.m" "$tree/"
     module="$tree/module folder"
     (cd "$tree" && run_octave "korvane_build('module folder');")
-    # On x86-64 the module links the AVX-512 kernels and their exact add.
+    # On x86-64 the module links the AVX-512 and AVX2 + FMA3 kernels and
+    # their exact adds.
     case $(uname -m) in
-      x86_64 | amd64) exact_add=--exact-add-fma ;;
+      x86_64 | amd64) exact_add="--exact-add-fma ymm|zmm" ;;
       *) exact_add= ;;
     esac
     sh "$root/tests/check_arithmetic_instructions.sh" objdump $exact_add "$module/korvane.oct"

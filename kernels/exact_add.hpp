@@ -1,0 +1,60 @@
+// The one fused multiply-add the vector kernels may issue: sum + square,
+// rounded once, on the multiply/FMA pipes instead of the add pipes. square *
+// 1.0 is exact, so fma(square, 1.0, sum) rounds exactly as the add does, for
+// every input including NaN, infinities and zeros. Nothing is fused: square
+// arrives already rounded. Windows modules contain no FMA instruction at all,
+// so there it is the add itself.
+//
+// Included only by units built for FMA3 (the AVX2 + FMA3 variant) or
+// AVX-512F; each gets the overloads its flags allow.
+#ifndef KORVANE_KERNELS_EXACT_ADD_HPP
+#define KORVANE_KERNELS_EXACT_ADD_HPP
+
+#include <immintrin.h>
+
+#include "exact_arithmetic.hpp"
+
+// Forced inline: left to itself GCC calls small vector helpers out of line,
+// and the vectors they take then go through memory.
+#if defined(_MSC_VER) && !defined(__clang__)
+#define KORVANE_ALWAYS_INLINE __forceinline
+#else
+#define KORVANE_ALWAYS_INLINE inline __attribute__((always_inline))
+#endif
+
+namespace korvane::variants {
+namespace {
+
+#if defined(__FMA__) || defined(_MSC_VER)
+KORVANE_ALWAYS_INLINE __m256d exact_add_on_multiply_pipes(__m256d sum, __m256d square) {
+#if defined(_WIN32)
+  return _mm256_add_pd(sum, square);
+#else
+  __m256d one = _mm256_set1_pd(1.0);
+#if defined(__GNUC__) || defined(__clang__)
+  // Clang would turn an FMA by a known 1.0 back into the add.
+  __asm__("" : "+v"(one));
+#endif
+  return _mm256_fmadd_pd(square, one, sum);
+#endif
+}
+#endif
+
+#if defined(__AVX512F__)
+KORVANE_ALWAYS_INLINE __m512d exact_add_on_multiply_pipes(__m512d sum, __m512d square) {
+#if defined(_WIN32)
+  return _mm512_add_pd(sum, square);
+#else
+  __m512d one = _mm512_set1_pd(1.0);
+#if defined(__GNUC__) || defined(__clang__)
+  __asm__("" : "+v"(one));
+#endif
+  return _mm512_fmadd_pd(square, one, sum);
+#endif
+}
+#endif
+
+}  // namespace
+}  // namespace korvane::variants
+
+#endif
