@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <map>
 #include <random>
@@ -290,10 +291,30 @@ __attribute__((noinline)) void add_chain(long adds) {
   g_sink = x;
 }
 
+// Reads a buffer of half the L2 cache (several times L1) over and over, in
+// 256-bit loads with independent sums: the rate at which L2 feeds the core.
+__attribute__((noinline)) void read_passes(const std::vector<double>& buffer, int passes) {
+  typedef double V __attribute__((vector_size(32)));
+  V s[8] = {};
+  const std::size_t count = buffer.size() / 32 * 32;
+  for (int p = 0; p < passes; ++p) {
+    for (std::size_t e = 0; e < count; e += 32) {
+      for (int q = 0; q < 8; ++q) {
+        V v;
+        std::memcpy(&v, buffer.data() + e + 4 * q, sizeof v);
+        s[q] = s[q] + v;
+      }
+    }
+  }
+  for (int q = 1; q < 8; ++q) s[0] = s[0] + s[q];
+  g_sink = s[0][0];
+}
+
 struct Limits {
   double add_lanes_per_ns = 0;    // independent vector adds
   double mixed_lanes_per_ns = 0;  // adds and multiplies mixed
   double add_latency_ns = 0;      // one dependent add
+  double l2_bytes_per_ns = 0;     // reads served by L2
   double add_port_steps_per_ns() const { return add_lanes_per_ns / 2.0; }
   double all_pipes_steps_per_ns() const { return mixed_lanes_per_ns / 3.0; }
 };
@@ -320,6 +341,11 @@ Limits measure_limits() {
                          median_seconds([] { mixed_chains(kTrips); });
   l.add_latency_ns =
       median_seconds([] { add_chain(kTrips * 4); }) * 1e9 / static_cast<double>(kTrips * 4);
+  const std::vector<double> buffer(korvane::l2_cache_bytes() / 2 / sizeof(double), 1.0);
+  const double bytes = static_cast<double>(buffer.size() * sizeof(double));
+  const int passes = static_cast<int>(4e9 / bytes);
+  l.l2_bytes_per_ns =
+      bytes * passes * 1e-9 / median_seconds([&buffer, passes] { read_passes(buffer, passes); });
   return l;
 }
 
@@ -350,8 +376,8 @@ void print_table(const Limits& l, const std::map<std::string, double>& seconds) 
       "mixed, add latency %.3f ns\n",
       static_cast<int>(64 * kLanesPerVector), l.add_lanes_per_ns, l.mixed_lanes_per_ns,
       l.add_latency_ns);
-  std::printf("Bounds: add-port %.2f steps/ns, all-pipes %.2f steps/ns\n\n",
-              l.add_port_steps_per_ns(), l.all_pipes_steps_per_ns());
+  std::printf("Bounds: add-port %.2f steps/ns, all-pipes %.2f steps/ns; L2 reads %.1f bytes/ns\n\n",
+              l.add_port_steps_per_ns(), l.all_pipes_steps_per_ns(), l.l2_bytes_per_ns);
   const char* variants[] = {"scalar", "avx2", "avx2_fma", "avx512", "neon"};
   std::printf("%-30s %-8s %9s %9s %10s %9s\n", "pairwise", "variant", "steps/ns", "add-port",
               "all-pipes", "x fill");
@@ -368,17 +394,24 @@ void print_table(const Limits& l, const std::map<std::string, double>& seconds) 
       std::printf("\n");
     }
   }
-  std::printf("\n%-30s %-8s %9s %9s %10s\n", "weighted", "variant", "ns/pair", "floor", "x floor");
+  // floor: one dependent add per pair, or 4 lane-operations per coordinate
+  // on all pipes. L2 bound: what each pair brings from L2 or beyond at the
+  // measured rate, since the fixed order reads all of b again for every i
+  // and Q along its rows, a fresh line per pair: b's D coordinates and one
+  // line of Q.
+  std::printf("\n%-30s %-8s %9s %9s %10s %9s %9s\n", "weighted", "variant", "ns/pair", "floor",
+              "x floor", "L2 bound", "x L2");
   for (const Shape& s : kWeightedShapes) {
     const double pairs = static_cast<double>(s.n_a * s.n_b);
     const double floor_ns =
         std::max(l.add_latency_ns, 4.0 * static_cast<double>(s.dim) / l.mixed_lanes_per_ns);
+    const double l2_ns = (8.0 * static_cast<double>(s.dim) + 64.0) / l.l2_bytes_per_ns;
     for (const char* v : variants) {
       const auto it = seconds.find(shape_name("weighted", s, v));
       if (it == seconds.end()) continue;
       const double ns = it->second * 1e9 / pairs;
-      std::printf("%-30s %-8s %9.2f %9.2f %10.2f\n", shape_label(s).c_str(), v, ns, floor_ns,
-                  ns / floor_ns);
+      std::printf("%-30s %-8s %9.2f %9.2f %10.2f %9.2f %9.2f\n", shape_label(s).c_str(), v, ns,
+                  floor_ns, ns / floor_ns, l2_ns, ns / l2_ns);
     }
   }
 }
@@ -398,6 +431,7 @@ int main(int argc, char** argv) {
   best.add_lanes_per_ns = std::max(before.add_lanes_per_ns, after.add_lanes_per_ns);
   best.mixed_lanes_per_ns = std::max(before.mixed_lanes_per_ns, after.mixed_lanes_per_ns);
   best.add_latency_ns = std::min(before.add_latency_ns, after.add_latency_ns);
+  best.l2_bytes_per_ns = std::max(before.l2_bytes_per_ns, after.l2_bytes_per_ns);
   print_table(best, reporter.seconds());
   benchmark::Shutdown();
   return 0;
