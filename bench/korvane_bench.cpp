@@ -293,21 +293,28 @@ __attribute__((noinline)) void add_chain(long adds) {
 
 // Reads a buffer of half the L2 cache (several times L1) over and over, in
 // 256-bit loads with independent sums: the rate at which L2 feeds the core.
-__attribute__((noinline)) void read_passes(const std::vector<double>& buffer, int passes) {
+#if defined(KORVANE_BENCH_X86_LIMITS)
+__attribute__((target("avx2"), noinline))
+#else
+__attribute__((noinline))
+#endif
+void read_passes(const double* data, std::size_t count, int passes) {
   typedef double V __attribute__((vector_size(32)));
-  V s[8] = {};
-  const std::size_t count = buffer.size() / 32 * 32;
+  V s0 = {}, s1 = {}, s2 = {}, s3 = {};
   for (int p = 0; p < passes; ++p) {
-    for (std::size_t e = 0; e < count; e += 32) {
-      for (int q = 0; q < 8; ++q) {
-        V v;
-        std::memcpy(&v, buffer.data() + e + 4 * q, sizeof v);
-        s[q] = s[q] + v;
-      }
+    for (std::size_t e = 0; e + 16 <= count; e += 16) {
+      V v0, v1, v2, v3;
+      std::memcpy(&v0, data + e, sizeof v0);
+      std::memcpy(&v1, data + e + 4, sizeof v1);
+      std::memcpy(&v2, data + e + 8, sizeof v2);
+      std::memcpy(&v3, data + e + 12, sizeof v3);
+      s0 = s0 + v0;
+      s1 = s1 + v1;
+      s2 = s2 + v2;
+      s3 = s3 + v3;
     }
   }
-  for (int q = 1; q < 8; ++q) s[0] = s[0] + s[q];
-  g_sink = s[0][0];
+  g_sink = (s0 + s1 + s2 + s3)[0];
 }
 
 struct Limits {
@@ -344,8 +351,9 @@ Limits measure_limits() {
   const std::vector<double> buffer(korvane::l2_cache_bytes() / 2 / sizeof(double), 1.0);
   const double bytes = static_cast<double>(buffer.size() * sizeof(double));
   const int passes = static_cast<int>(4e9 / bytes);
-  l.l2_bytes_per_ns =
-      bytes * passes * 1e-9 / median_seconds([&buffer, passes] { read_passes(buffer, passes); });
+  l.l2_bytes_per_ns = bytes * passes * 1e-9 / median_seconds([&buffer, passes] {
+                        read_passes(buffer.data(), buffer.size(), passes);
+                      });
   return l;
 }
 
