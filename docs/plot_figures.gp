@@ -47,13 +47,13 @@ unset multiplot
 set output dir."/speed.png"
 set size 1,1
 set title "1000 x 1000 squared distances in Octave, one core\n".machine(dir."/speed.dat") noenhanced
-set key bottom right
+set key top left
 set xlabel "dimension D"
 set ylabel "CPU time (ms, least of several calls)"
 set logscale xy
 set format x "%g"
 set format y "%g"
-set yrange [0.5:2000]
+set yrange [0.1:2000]
 set xrange [1.6:640]
 set xtics (2, 4, 8, 16, 32, 64, 128, 256, 512)
 plot dir."/speed.dat" using 1:2 with linespoints lw 3 pt 7 title "korvane (exact)", \

@@ -40,6 +40,13 @@ void weighted_block(const MatrixView& a, const MatrixView& b, const MatrixView& 
     const double* weights = Q.data + i;  // row i of Q, stride n_a
     for (std::size_t j = 0; j < n_b; ++j) {
       if (j + 8 < n_b) tiling::prefetch(weights + (j + 8) * n_a);
+      // With one vector of sums, Q's reads are most of the cost: each pair
+      // also asks for the line of row i + 8 (of the next group of rows that
+      // share lines) into L2, a whole group of rows ahead. Measured at D = 3:
+      // 5-15% faster; from D = 16 on it costs 4-20%.
+      if constexpr (NV == 1) {
+        if (i + 8 < n_a) tiling::prefetch<2>(weights + 8 + j * n_a);
+      }
       const __m256d w = _mm256_set1_pd(weights[j * n_a]);
       const double* bj = b.data + j * dim + k0;
       for (std::size_t v = 0; v < NV; ++v) {
