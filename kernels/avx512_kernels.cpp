@@ -347,15 +347,19 @@ namespace {
 //
 // Why this loop sits above the floor of one dependent add per pair and four
 // lane-operations per coordinate: what b and Q bring per pair comes from L2,
-// not L1. Q is read along its row, so each pair pulls a fresh 64-byte line of
-// Q (and a new page once n_a >= 512) for the 8 bytes it uses; b's D * n_b
-// doubles, read again for every i, outgrow L1 beyond about 4000 doubles. At
-// D = 16 that is 192 bytes per pair against 4 cycles of arithmetic. Measured:
-// the same loop over one fixed column of b runs 1.5-2x faster at D = 16-256,
-// and at D = 3 the cost follows n_b (1000 x 4000 pairs take over 3x the time of
-// 4000 x 1000). The fixed order of terms (i outermost, j inner, for every k)
-// leaves no reuse of b or of Q's lines across i, and staging Q would need
-// scratch memory of 8 * n_b doubles.
+// not L1. Q is read along its row, so each pair pulls a fresh 64-byte line of Q
+// (and a new page once n_a >= 512) for the 8 bytes it uses; b's D * n_b
+// doubles, read again for every i, outgrow L1 beyond about 4000 doubles. The
+// fixed order of terms (i outermost, j inner, for every k) leaves no reuse of b
+// or of Q's lines across i, and staging Q would need scratch memory of 8 * n_b
+// doubles. Measured with modified copies of this loop: over one fixed column of
+// b it runs 1.5-2.5x faster at D = 16-256; at D = 3 (the 256-bit loop) leaving
+// out Q's reads halves the time. On AMD Zen 5, from D = 64 up, reading Q as if
+// it were stored along its rows gains only 4%, and the loop takes b at about
+// half the rate at which L2 streams a buffer; passes narrow enough to keep b's
+// slice in L1 (16 coordinates at n_b = 300) run 1.75x slower, each pass paying
+// for Q's lines again; 128 or 160 coordinates per pass with point i read from
+// L1 run as fast as 96.
 template <std::size_t NV>
 void weighted_block(const MatrixView& a, const MatrixView& b, const MatrixView& Q, double* sums,
                     std::size_t k0, std::size_t count) {
