@@ -18,7 +18,6 @@ namespace korvane::variants {
 namespace {
 
 struct SplitAdds {
-  static constexpr bool kSplit = true;
   static KORVANE_ALWAYS_INLINE __m256d on_multiply_pipes(__m256d sum, __m256d square) {
     return exact_add_on_multiply_pipes(sum, square);
   }

@@ -20,7 +20,6 @@ namespace {
 
 // Every add on the add pipes: this unit has no FMA3.
 struct AddPipesOnly {
-  static constexpr bool kSplit = false;
   static __m256d on_multiply_pipes(__m256d sum, __m256d square) {
     return _mm256_add_pd(sum, square);
   }

@@ -25,9 +25,8 @@ __m256i first_lanes(std::size_t count) {
   return _mm256_cmpgt_epi64(_mm256_set1_epi64x(c), _mm256_set_epi64x(3, 2, 1, 0));
 }
 
-// Adds: with Adds::kSplit, half of the tile's adds go through
-// Adds::on_multiply_pipes(sum, square), which must round exactly as
-// _mm256_add_pd does.
+// Adds::on_multiply_pipes(sum, square) takes half of the tile's adds where
+// that pays; it must round exactly as _mm256_add_pd does.
 template <class Adds>
 struct PairwiseTile {
   static constexpr std::size_t kLanes = 8;
@@ -87,10 +86,10 @@ struct PairwiseTile {
     }
 
     // One coordinate for the whole tile: 8 subtracts, 8 multiplies and 8 adds.
-    // With Adds::kSplit and a's points in the lanes, half of
-    // the adds go to the multiply pipes, alternating between the two
-    // accumulators of a broadcast column, as in the AVX-512 tile and for the
-    // same reasons; b in the lanes and short sums keep the plain adds.
+    // With a's points in the lanes, half of the adds go through
+    // Adds::on_multiply_pipes, alternating between the two accumulators of a
+    // broadcast column, as in the AVX-512 tile and for the same reasons; b in
+    // the lanes and short sums keep the plain adds.
     const auto step = [&](std::size_t k, bool first) {
       const __m256d lane_lo = _mm256_load_pd(panel + k * kLanes);
       const __m256d lane_hi = _mm256_load_pd(panel + k * kLanes + 4);
@@ -103,7 +102,7 @@ struct PairwiseTile {
         if (first) {
           lo[q] = square_lo;
           hi[q] = square_hi;
-        } else if constexpr (Adds::kSplit && !BInLanes && !(KD > 0 && KD <= 8)) {
+        } else if constexpr (!BInLanes && !(KD > 0 && KD <= 8)) {
           if (q % 2 == 0) {
             lo[q] = Adds::on_multiply_pipes(lo[q], square_lo);
             hi[q] = _mm256_add_pd(hi[q], square_hi);

@@ -71,7 +71,8 @@ InstructionSet detect_cpu() {
   if ((xcr0 & kSseAvxState) != kSseAvxState) return InstructionSet::scalar;
   const CpuidResult leaf7 = cpuid(7, 0);
   const bool avx2 = bit(leaf7.ebx, 5);
-  // The AVX-512 level runs the AVX2 + FMA3 variant too (short weighted sums).
+  // Levels are ordered, so a CPU at the AVX-512 level may be given the AVX2 +
+  // FMA3 variant too: it must have FMA3.
   if (avx2 && fma && bit(leaf7.ebx, 16) && (xcr0 & kAvx512State) == kAvx512State)
     return InstructionSet::avx512;
   if (avx2 && fma) return InstructionSet::avx2_fma;

@@ -465,9 +465,8 @@ TEST(Dispatch, ActiveVariantIsAvailableAndPublicEntryPointsUseIt) {
       bitwise_equal(c.data(), reference::weighted(a.data(), b.data(), Q.data(), 7, 30, 20)));
 }
 
-// Each x86 level runs on every CPU that runs the one above it (an AVX-512
-// CPU is sent to the AVX2 + FMA3 variant for short weighted sums), and the
-// active level is the highest available.
+// Each x86 level runs on every CPU that runs the one above it, and the active
+// level is the highest available.
 TEST(Dispatch, X86LevelsFormALadder) {
   const InstructionSet ladder[] = {InstructionSet::scalar, InstructionSet::avx2,
                                    InstructionSet::avx2_fma, InstructionSet::avx512};
