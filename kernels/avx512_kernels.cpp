@@ -353,8 +353,8 @@ namespace {
 // fixed order of terms (i outermost, j inner, for every k) leaves no reuse of b
 // or of Q's lines across i, and staging Q would need scratch memory of 8 * n_b
 // doubles. Measured with modified copies of this loop: over one fixed column of
-// b it runs 1.5-2.5x faster at D = 16-256; at D = 3 (the 256-bit loop) leaving
-// out Q's reads halves the time. On AMD Zen 5, from D = 64 up, reading Q as if
+// b it runs 1.5-2.5x faster at D = 16-256; at D = 3 (the 256-bit loop) reading
+// Q from L1 instead is 1.8x faster. On AMD Zen 5, from D = 64 up, reading Q as if
 // it were stored along its rows gains only 4%, and the loop takes b at about
 // half the rate at which L2 streams a buffer; passes narrow enough to keep b's
 // slice in L1 (16 coordinates at n_b = 300) run 1.75x slower, each pass paying
