@@ -14,7 +14,12 @@
 // chunk fills half of the L2 cache (the rest holds C's lines and the packed
 // side passing through), so that every group of lane points after the first
 // finds the block in L2 instead of streaming all of it again from L3 or
-// memory. Each block runs its chunks in order and each chunk every group.
+// memory. With more than one chunk, the packed side is also cut into strips
+// whose entries in the block fill a quarter of L2: each block runs its strips,
+// each strip its chunks in order and each chunk the strip's groups, so that
+// the partial sums every later chunk continues are found in L2. Without
+// strips they came from L3 or memory: measured on AMD Zen 5 (AVX-512) at
+// D = 512 and 1024 with 2000 x 2000 entries, strips are 1.2x faster.
 //
 // Every name here is a template on the tile type, so each instruction-set
 // translation unit gets its own instantiations, compiled with its own flags.
@@ -293,16 +298,24 @@ void pairwise_tiled(const MatrixView& a, const MatrixView& b, const MatrixView& 
   const std::size_t block_tiles =
       l2_cache_bytes() / 2 / (first_chunk * sizeof(double)) / Tile::kBroadcasts;
   const std::size_t block = (block_tiles > 0 ? block_tiles : 1) * Tile::kBroadcasts;
+  // Packed points per strip: with more than one chunk, a strip's entries in
+  // the block fill a quarter of L2.
+  const std::size_t strip_groups = l2_cache_bytes() / 4 / (block * sizeof(double)) / group;
+  const std::size_t strip =
+      dim > max_chunk ? (strip_groups > 0 ? strip_groups : 1) * group : packed.cols;
   alignas(64) double buffer[kPanelDoubles];
   for (std::size_t r_begin = 0; r_begin < streamed.cols; r_begin += block) {
     const std::size_t r_end = smaller(r_begin + block, streamed.cols);
-    for (std::size_t k0 = 0; k0 < dim; k0 += max_chunk) {
-      const std::size_t kc = smaller(max_chunk, dim - k0);
-      for (std::size_t first = 0; first < packed.cols; first += group) {
-        const std::size_t count = smaller(group, packed.cols - first);
-        pack_panels<Tile>(packed, first, count, k0, kc, buffer);
-        sweep_any_depth<Tile, BInLanes>(kc, buffer, first, count, streamed, r_begin, r_end, k0, C,
-                                        k0 > 0);
+    for (std::size_t s_begin = 0; s_begin < packed.cols; s_begin += strip) {
+      const std::size_t s_end = smaller(s_begin + strip, packed.cols);
+      for (std::size_t k0 = 0; k0 < dim; k0 += max_chunk) {
+        const std::size_t kc = smaller(max_chunk, dim - k0);
+        for (std::size_t first = s_begin; first < s_end; first += group) {
+          const std::size_t count = smaller(group, s_end - first);
+          pack_panels<Tile>(packed, first, count, k0, kc, buffer);
+          sweep_any_depth<Tile, BInLanes>(kc, buffer, first, count, streamed, r_begin, r_end, k0, C,
+                                          k0 > 0);
+        }
       }
     }
   }
