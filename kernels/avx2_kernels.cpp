@@ -74,9 +74,10 @@ void pairwise_avx2(MatrixView a, MatrixView b, MatrixView C) {
 }
 
 void weighted_avx2(MatrixView a, MatrixView b, MatrixView Q, MatrixView c) {
-  weighting::coordinate_passes<4, 8>(a, b, c, [&](auto nv, std::size_t k0, std::size_t count) {
-    weighted_block<decltype(nv)::value>(a, b, Q, c.data, k0, count);
-  });
+  weighting::coordinate_passes<4, 8>(
+      a, b, c, [&](auto nv, std::size_t k0, std::size_t count, std::size_t) {
+        weighted_block<decltype(nv)::value>(a, b, Q, c.data, k0, count);
+      });
 }
 
 }  // namespace korvane::variants

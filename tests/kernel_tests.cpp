@@ -2,8 +2,10 @@
 // instruction-set variant this build contains and this CPU can run.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 #include <iterator>
 #include <limits>
 #include <random>
@@ -218,6 +220,35 @@ TEST_P(KernelTest, WeightedMatchesOracleOverShapes) {
     auto b = random_values(dim * 21, seed++, 10.0);
     auto Q = random_values(6 * 21, seed++);
     expect_weighted_matches(a, b, Q, dim, 6, 21);
+  }
+}
+
+TEST_P(KernelTest, WeightedWithBAtEveryPlaceInALine) {
+  // b starts at each double of a 64-byte line, NaN just before and after it:
+  // loops that align their loads of b must not let anything beside b in.
+  unsigned seed = 5500;
+  for (std::size_t dim : {24, 100, 200, 256}) {
+    for (std::size_t n_b : {1, 2, 5}) {
+      const std::size_t n_a = 3;
+      auto a = random_values(dim * n_a, seed++);
+      auto Q = random_values(n_a * n_b, seed++);
+      const auto values = random_values(dim * n_b, seed++);
+      std::vector<double> storage(dim * n_b + 32, kNaN);
+      const auto misplaced = reinterpret_cast<std::uintptr_t>(storage.data()) / sizeof(double) % 8;
+      for (std::size_t place = 0; place < 8; ++place) {
+        double* b = storage.data() + (8 - misplaced) % 8 + 8 + place;
+        std::fill(storage.begin(), storage.end(), kNaN);
+        std::copy(values.begin(), values.end(), b);
+        const MatrixView av = view(a, dim, n_a);
+        GuardedResult c(dim, 1);
+        korvane::weighted_coordinate_sums(GetParam(), av, MatrixView{dim, n_b, b},
+                                          view(Q, n_a, n_b), c.fresh_view());
+        const auto expected = reference::weighted(av.data, b, Q.data(), dim, n_a, n_b);
+        EXPECT_TRUE(bitwise_equal(c.values(), expected))
+            << "D=" << dim << " n_b=" << n_b << " place=" << place;
+        EXPECT_TRUE(c.guards_intact());
+      }
+    }
   }
 }
 
