@@ -12,6 +12,7 @@
 #include "exact_arithmetic.hpp"
 #include "kernel_variants.hpp"
 #include "tile_loop.hpp"
+#include "unrolled.hpp"
 #include "weighted_loop.hpp"
 
 namespace korvane::variants {
@@ -25,45 +26,50 @@ struct AddPipesOnly {
   }
 };
 
-template <std::size_t NV>
-void weighted_block(const MatrixView& a, const MatrixView& b, const MatrixView& Q, double* sums,
-                    std::size_t k0, std::size_t count) {
+// Staged: rows holds copies of Q's rows (see WeightRows); otherwise they
+// are read in place.
+template <std::size_t NV, bool Staged>
+void weighted_block(const MatrixView& a, const MatrixView& b, const weighting::WeightRows& rows,
+                    double* sums, std::size_t k0, std::size_t count) {
   const std::size_t dim = a.rows;
   const std::size_t n_a = a.cols;
   const std::size_t n_b = b.cols;
   const __m256i tail = first_lanes(count - (NV - 1) * 4);
   __m256d acc[NV];
-  for (std::size_t v = 0; v < NV; ++v) acc[v] = _mm256_setzero_pd();
+  for_each_index<NV>([&](auto v) { acc[v] = _mm256_setzero_pd(); });
+  const std::size_t stride = rows.stride();
   for (std::size_t i = 0; i < n_a; ++i) {
+    if (Staged && rows.starts_group(i)) rows.stage(i);
     const double* ai = a.data + i * dim + k0;
-    const double* weights = Q.data + i;  // row i of Q, stride n_a
-    // With one vector of sums, Q's reads are most of the cost. Rows i to i + 7
-    // share Q's lines, so while this group of rows runs, the lines of the
-    // next group are asked for into L2: row i asks for those of the columns
-    // j = i (mod 8), which spreads the requests evenly over the group's pairs
-    // and covers every line of the next group once. Measured at D = 3 on AMD
-    // Zen 5: 25% faster than asking for one at every pair, which sent a whole
-    // row of misses to memory at once in the first row of each group.
-    std::size_t next_group_column = NV == 1 && i + 8 < n_a ? i % 8 : n_b;
+    const double* weights = rows.weights(i);
+    // With one vector of sums and Q read in place, Q's reads are most of the
+    // cost. Rows i to i + 7 share Q's lines, so while this group of rows
+    // runs, the lines of the next group are asked for into L2: row i asks for
+    // those of the columns j = i (mod 8), which spreads the requests evenly
+    // over the group's pairs and covers every line of the next group once.
+    // Measured at D = 3 on AMD Zen 5: 25% faster than asking for one at every
+    // pair, which sent a whole row of misses to memory at once in the first
+    // row of each group.
+    std::size_t next_group_column = NV == 1 && !Staged && i + 8 < n_a ? i % 8 : n_b;
     for (std::size_t j = 0; j < n_b; ++j) {
-      if (j + 8 < n_b) tiling::prefetch(weights + (j + 8) * n_a);
+      if (!Staged && j + 8 < n_b) tiling::prefetch(weights + (j + 8) * stride);
       if (j == next_group_column) {
-        tiling::prefetch<2>(weights + 8 + j * n_a);
+        tiling::prefetch<2>(weights + 8 + j * stride);
         next_group_column += 8;
       }
-      const __m256d w = _mm256_set1_pd(weights[j * n_a]);
+      const __m256d w = _mm256_set1_pd(weights[j * stride]);
       const double* bj = b.data + j * dim + k0;
-      for (std::size_t v = 0; v < NV; ++v) {
+      for_each_index<NV>([&](auto v) {
         const __m256d av =
             v < NV - 1 ? _mm256_loadu_pd(ai + 4 * v) : _mm256_maskload_pd(ai + 4 * v, tail);
         const __m256d bv =
             v < NV - 1 ? _mm256_loadu_pd(bj + 4 * v) : _mm256_maskload_pd(bj + 4 * v, tail);
         const __m256d t = _mm256_sub_pd(av, bv);
         acc[v] = _mm256_add_pd(acc[v], _mm256_mul_pd(_mm256_mul_pd(w, t), t));
-      }
+      });
     }
   }
-  for (std::size_t v = 0; v < NV - 1; ++v) _mm256_storeu_pd(sums + k0 + 4 * v, acc[v]);
+  for_each_index<NV - 1>([&](auto v) { _mm256_storeu_pd(sums + k0 + 4 * v, acc[v]); });
   _mm256_maskstore_pd(sums + k0 + 4 * (NV - 1), tail, acc[NV - 1]);
 }
 
@@ -74,9 +80,15 @@ void pairwise_avx2(MatrixView a, MatrixView b, MatrixView C) {
 }
 
 void weighted_avx2(MatrixView a, MatrixView b, MatrixView Q, MatrixView c) {
+  alignas(64) double buffer[weighting::kStagedWeights];
+  const weighting::WeightRows rows(Q, buffer);
   weighting::coordinate_passes<4, 8>(
       a, b, c, [&](auto nv, std::size_t k0, std::size_t count, std::size_t) {
-        weighted_block<decltype(nv)::value>(a, b, Q, c.data, k0, count);
+        if (rows.staged()) {
+          weighted_block<decltype(nv)::value, true>(a, b, rows, c.data, k0, count);
+        } else {
+          weighted_block<decltype(nv)::value, false>(a, b, rows, c.data, k0, count);
+        }
       });
 }
 

@@ -27,6 +27,7 @@
 #include "exact_arithmetic.hpp"
 #include "kernel_variants.hpp"
 #include "tile_loop.hpp"
+#include "unrolled.hpp"
 #include "weighted_loop.hpp"
 
 namespace korvane::variants {
@@ -60,18 +61,6 @@ void transpose8x8(__m512d* rows) {
   rows[5] = _mm512_shuffle_f64x2(u1, u5, 0xDD);
   rows[6] = _mm512_shuffle_f64x2(u2, u6, 0xDD);
   rows[7] = _mm512_shuffle_f64x2(u3, u7, 0xDD);
-}
-
-// Calls f(integral_constant<I>) for I = 0 .. N-1, unrolled. Forced inline:
-// left to itself GCC calls it out of line for N > 3, and the vectors it
-// fills then go through memory.
-template <std::size_t... I, class F>
-KORVANE_ALWAYS_INLINE void for_each_index(std::index_sequence<I...>, F&& f) {
-  (f(std::integral_constant<std::size_t, I>{}), ...);
-}
-template <std::size_t N, class F>
-KORVANE_ALWAYS_INLINE void for_each_index(F&& f) {
-  for_each_index(std::make_index_sequence<N>{}, f);
 }
 
 // Where coordinate k of 8 points of D < 8 coordinates stored back to back

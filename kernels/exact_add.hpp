@@ -13,14 +13,7 @@
 #include <immintrin.h>
 
 #include "exact_arithmetic.hpp"
-
-// Forced inline: left to itself GCC calls small vector helpers out of line,
-// and the vectors they take then go through memory.
-#if defined(_MSC_VER) && !defined(__clang__)
-#define KORVANE_ALWAYS_INLINE __forceinline
-#else
-#define KORVANE_ALWAYS_INLINE inline __attribute__((always_inline))
-#endif
+#include "unrolled.hpp"
 
 namespace korvane::variants {
 namespace {

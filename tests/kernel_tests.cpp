@@ -252,6 +252,34 @@ TEST_P(KernelTest, WeightedWithBAtEveryPlaceInALine) {
   }
 }
 
+TEST_P(KernelTest, WeightedWithQsColumnsAMultipleOf2KBApart) {
+  // n_a = 256: the kernels may copy rows of Q in groups of 8, 4 or 2 (as n_b
+  // allows) that start at Q's lines, wherever Q starts within one.
+  const std::size_t n_a = 256;
+  unsigned seed = 5700;
+  for (std::size_t dim : {3, 16}) {
+    for (std::size_t n_b : {1, 3, 512, 513, 1024, 1025, 2049}) {
+      auto a = random_values(dim * n_a, seed++);
+      auto b = random_values(dim * n_b, seed++);
+      const auto values = random_values(n_a * n_b, seed++);
+      std::vector<double> storage(n_a * n_b + 16, kNaN);
+      const auto misplaced = reinterpret_cast<std::uintptr_t>(storage.data()) / sizeof(double) % 8;
+      for (std::size_t place : {0, 3, 7}) {
+        double* Q = storage.data() + (8 - misplaced) % 8 + place;
+        std::copy(values.begin(), values.end(), Q);
+        const MatrixView av = view(a, dim, n_a);
+        const MatrixView bv = view(b, dim, n_b);
+        GuardedResult c(dim, 1);
+        korvane::weighted_coordinate_sums(GetParam(), av, bv, MatrixView{n_a, n_b, Q},
+                                          c.fresh_view());
+        const auto expected = reference::weighted(av.data, bv.data, Q, dim, n_a, n_b);
+        EXPECT_TRUE(bitwise_equal(c.values(), expected))
+            << "D=" << dim << " n_b=" << n_b << " place=" << place;
+      }
+    }
+  }
+}
+
 TEST_P(KernelTest, WeightedEmptyShapes) {
   std::vector<double> none;
   auto a = random_values(12, 9);

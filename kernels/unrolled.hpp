@@ -1,0 +1,34 @@
+// Forced inlining and compile-time unrolling for the vector kernels, whose
+// arrays of vector registers must stay in registers: left to itself GCC
+// calls small helpers out of line, or leaves a loop over such an array
+// rolled, and the vectors then go through memory.
+#ifndef KORVANE_KERNELS_UNROLLED_HPP
+#define KORVANE_KERNELS_UNROLLED_HPP
+
+#include <cstddef>
+#include <type_traits>
+#include <utility>
+
+#if defined(_MSC_VER) && !defined(__clang__)
+#define KORVANE_ALWAYS_INLINE __forceinline
+#else
+#define KORVANE_ALWAYS_INLINE inline __attribute__((always_inline))
+#endif
+
+namespace korvane::variants {
+namespace {
+
+// Calls f(integral_constant<I>) for I = 0 .. N-1, unrolled.
+template <std::size_t... I, class F>
+KORVANE_ALWAYS_INLINE void for_each_index(std::index_sequence<I...>, F&& f) {
+  (f(std::integral_constant<std::size_t, I>{}), ...);
+}
+template <std::size_t N, class F>
+KORVANE_ALWAYS_INLINE void for_each_index(F&& f) {
+  for_each_index(std::make_index_sequence<N>{}, f);
+}
+
+}  // namespace
+}  // namespace korvane::variants
+
+#endif
