@@ -357,9 +357,11 @@ T* lead_start(T* p, std::size_t lead) {
 // slice in L1 (16 coordinates at n_b = 300) run 1.75x slower, each pass paying
 // for Q's lines again; 128 or 160 coordinates per pass with point i read from
 // L1 run as fast as 96.
-template <std::size_t NV>
-void weighted_block(const MatrixView& a, const MatrixView& b, const MatrixView& Q, double* sums,
-                    std::size_t k0, std::size_t count, std::size_t lead) {
+// Staged: rows holds copies of Q's rows (see WeightRows); otherwise they are
+// read in place.
+template <std::size_t NV, bool Staged>
+void weighted_block(const MatrixView& a, const MatrixView& b, const weighting::WeightRows& rows,
+                    double* sums, std::size_t k0, std::size_t count, std::size_t lead) {
   // Q's next lines are requested this many pairs ahead: a new line per pair.
   constexpr std::size_t kAhead = 16;
   const std::size_t dim = a.rows;
@@ -375,10 +377,12 @@ void weighted_block(const MatrixView& a, const MatrixView& b, const MatrixView& 
   };
   __m512d acc[NV];
   for_each_index<NV>([&](auto v) { acc[v] = _mm512_setzero_pd(); });
-  const std::size_t prefetched = n_b > kAhead ? n_b - kAhead : 0;
+  const std::size_t stride = rows.stride();
+  const std::size_t prefetched = !Staged && n_b > kAhead ? n_b - kAhead : 0;
   for (std::size_t i = 0; i < n_a; ++i) {
+    if (Staged && rows.starts_group(i)) rows.stage(i);
     const double* ai = lead_start(a.data + i * dim + k0, lead);
-    const double* weights = Q.data + i;  // row i of Q, stride n_a
+    const double* weights = rows.weights(i);
     __m512d point[NV];
     for_each_index<NV>([&](auto v) { point[v] = _mm512_maskz_loadu_pd(mask(v), ai + 8 * v); });
     const double* bj = lead_start(b.data + k0, lead);
@@ -387,7 +391,7 @@ void weighted_block(const MatrixView& a, const MatrixView& b, const MatrixView& 
     // outer columns need masked loads (slower: at D = 64, one more per pair
     // cost 11%).
     const auto pair = [&](std::size_t j, auto outer) {
-      const __m512d w = _mm512_set1_pd(weights[j * n_a]);
+      const __m512d w = _mm512_set1_pd(weights[j * stride]);
       for_each_index<NV>([&](auto v) {
         const __m512d bv = outer && (v == 0 || v == NV - 1)
                                ? _mm512_maskz_loadu_pd(mask(v), bj + 8 * v)
@@ -400,7 +404,7 @@ void weighted_block(const MatrixView& a, const MatrixView& b, const MatrixView& 
     pair(0, std::true_type{});
     std::size_t j = 1;
     for (; j < prefetched; ++j) {
-      tiling::prefetch(weights + (j + kAhead) * n_a);
+      tiling::prefetch(weights + (j + kAhead) * stride);
       pair(j, std::false_type{});
     }
     for (; j + 1 < n_b; ++j) pair(j, std::false_type{});
@@ -429,10 +433,16 @@ void weighted_avx512(MatrixView a, MatrixView b, MatrixView Q, MatrixView c) {
   // D = 64 and 256 with b aligned to 16 bytes, as Octave's arrays are.
   const std::size_t lead =
       a.rows % 8 == 0 ? reinterpret_cast<std::uintptr_t>(b.data) / sizeof(double) % 8 : 0;
+  alignas(64) double buffer[weighting::kStagedWeights];
+  const weighting::WeightRows rows(Q, buffer);
   weighting::coordinate_passes<8, 12>(
       a, b, c,
       [&](auto nv, std::size_t k0, std::size_t count, std::size_t first_lead) {
-        weighted_block<decltype(nv)::value>(a, b, Q, c.data, k0, count, first_lead);
+        if (rows.staged()) {
+          weighted_block<decltype(nv)::value, true>(a, b, rows, c.data, k0, count, first_lead);
+        } else {
+          weighted_block<decltype(nv)::value, false>(a, b, rows, c.data, k0, count, first_lead);
+        }
       },
       lead);
 }

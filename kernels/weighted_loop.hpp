@@ -61,9 +61,10 @@ constexpr std::size_t kStagedWeights = 4096;
 // groups that share lines (8, 4 or 2 rows, as many as fit the stack buffer;
 // the first group may be shorter, so that the others start at a line), each
 // group copied into the buffer column by column first. Otherwise every row is
-// read in place. Measured on AMD Zen 5 at D = 3 and 16: 1.3-2.3x faster with
-// 256 to 4096 rows of Q (multiples of 256); with multiples of 128 only (four
-// sets) the copy gained nothing or lost, and elsewhere it lost.
+// read in place. Measured on AMD Zen 5 with 256 to 4096 rows of Q (multiples
+// of 256): 1.6-2.4x faster at D = 3 to 32, 1.1x at D = 64 to 256; with
+// multiples of 128 only (four sets) the copy gained nothing or lost, and
+// elsewhere it lost.
 class WeightRows {
  public:
   WeightRows(const MatrixView& Q, double* buffer) : Q_(Q), buffer_(buffer) {

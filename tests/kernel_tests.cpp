@@ -257,7 +257,7 @@ TEST_P(KernelTest, WeightedWithQsColumnsAMultipleOf2KBApart) {
   // allows) that start at Q's lines, wherever Q starts within one.
   const std::size_t n_a = 256;
   unsigned seed = 5700;
-  for (std::size_t dim : {3, 16}) {
+  for (std::size_t dim : {3, 16, 24, 104}) {
     for (std::size_t n_b : {1, 3, 512, 513, 1024, 1025, 2049}) {
       auto a = random_values(dim * n_a, seed++);
       auto b = random_values(dim * n_b, seed++);
