@@ -433,8 +433,13 @@ void weighted_avx512(MatrixView a, MatrixView b, MatrixView Q, MatrixView c) {
   // D = 64 and 256 with b aligned to 16 bytes, as Octave's arrays are.
   const std::size_t lead =
       a.rows % 8 == 0 ? reinterpret_cast<std::uintptr_t>(b.data) / sizeof(double) % 8 : 0;
+  // A copy of Q's rows saves each pair a line of Q from L2, against the 8 D
+  // bytes of b it reads: with groups of 8 rows sharing one copy, that paid
+  // up to D = 64 (on AMD Zen 5: 10-19% faster at D = 24-64 with 300 or 500
+  // columns of b; with 1000 or 2000 columns, groups of 4 or 2 rows, 6-37%
+  // slower; from D = 96 even or slower).
   alignas(64) double buffer[weighting::kStagedWeights];
-  const weighting::WeightRows rows(Q, buffer);
+  const weighting::WeightRows rows(Q, buffer, a.rows <= 64);
   weighting::coordinate_passes<8, 12>(
       a, b, c,
       [&](auto nv, std::size_t k0, std::size_t count, std::size_t first_lead) {

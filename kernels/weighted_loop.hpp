@@ -67,11 +67,15 @@ constexpr std::size_t kStagedWeights = 4096;
 // elsewhere it lost.
 class WeightRows {
  public:
-  WeightRows(const MatrixView& Q, double* buffer) : Q_(Q), buffer_(buffer) {
+  // With whole_groups, groups of 8 rows are copied whenever they fit, Q's
+  // columns lying where they may.
+  WeightRows(const MatrixView& Q, double* buffer, bool whole_groups) : Q_(Q), buffer_(buffer) {
     const std::size_t fit = Q.cols > 0 ? kStagedWeights / Q.cols : 0;
     group_ = 1;
     if (Q.rows % 256 == 0) {
       while (group_ < 8 && 2 * group_ <= fit) group_ *= 2;
+    } else if (whole_groups && fit >= 8) {
+      group_ = 8;
     }
     if (group_ == 1) return;
     shift_ = reinterpret_cast<std::uintptr_t>(Q.data) / sizeof(double) % group_;
