@@ -349,15 +349,20 @@ T* lead_start(T* p, std::size_t lead) {
 // doubles, read again for every i, outgrow L1 beyond about 4000 doubles. The
 // fixed order of terms (i outermost, j inner, for every k) leaves no reuse of b
 // or of Q's lines across i, except through a copy of 8 rows of Q (8 * n_b
-// doubles), which the stack holds up to n_b = 512 (see WeightRows). Measured with modified copies
-// of this loop: over one fixed column of b it runs 1.5-2.5x faster at D = 16-256; at D = 3 (the
-// 256-bit loop) reading Q from L1 instead is 1.8x faster. On AMD Zen 5, from D = 64 up, reading Q
-// as if it were stored along its rows gains only 4%, and the loop takes b at about half the rate at
-// which L2 streams a buffer; passes narrow enough to keep b's slice in L1 (16 coordinates at n_b =
-// 300) run 1.75x slower, each pass paying for Q's lines again; 128 or 160 coordinates per pass with
-// point i read from L1 run as fast as 96. Staged: rows holds copies of Q's rows (see WeightRows);
-// otherwise they are read in place.
-template <std::size_t NV, bool Staged>
+// doubles), which the stack holds up to n_b = 512 (see WeightRows). Measured
+// with modified copies of this loop: over one fixed column of b it runs
+// 1.5-2.5x faster at D = 16-256; at D = 3 (the 256-bit loop) reading Q from
+// L1 instead is 1.8x faster. On AMD Zen 5, from D = 64 up, reading Q as if it
+// were stored along its rows gains only 4%, and the loop takes b at about half
+// the rate at which L2 streams a buffer; passes narrow enough to keep b's
+// slice in L1 (16 coordinates at n_b = 300) run 1.75x slower, each pass paying
+// for Q's lines again; 128 or 160 coordinates per pass with point i read from
+// L1 run as fast as 96.
+//
+// Q's rows come through rows, copied (see WeightRows) or read in place. One
+// instantiation serves both: a second set of them in this unit left GCC less
+// room to inline the pairwise kernel, which ran 8% slower at D = 512-1024.
+template <std::size_t NV>
 void weighted_block(const MatrixView& a, const MatrixView& b, const weighting::WeightRows& rows,
                     double* sums, std::size_t k0, std::size_t count, std::size_t lead) {
   // Q's next lines are requested this many pairs ahead: a new line per pair.
@@ -376,9 +381,10 @@ void weighted_block(const MatrixView& a, const MatrixView& b, const weighting::W
   __m512d acc[NV];
   for_each_index<NV>([&](auto v) { acc[v] = _mm512_setzero_pd(); });
   const std::size_t stride = rows.stride();
-  const std::size_t prefetched = !Staged && n_b > kAhead ? n_b - kAhead : 0;
+  const bool staged = rows.staged();
+  const std::size_t prefetched = !staged && n_b > kAhead ? n_b - kAhead : 0;
   for (std::size_t i = 0; i < n_a; ++i) {
-    if (Staged && rows.starts_group(i)) rows.stage(i);
+    if (staged && rows.starts_group(i)) rows.stage(i);
     const double* ai = lead_start(a.data + i * dim + k0, lead);
     const double* weights = rows.weights(i);
     __m512d point[NV];
@@ -441,11 +447,7 @@ void weighted_avx512(MatrixView a, MatrixView b, MatrixView Q, MatrixView c) {
   weighting::coordinate_passes<8, 12>(
       a, b, c,
       [&](auto nv, std::size_t k0, std::size_t count, std::size_t first_lead) {
-        if (rows.staged()) {
-          weighted_block<decltype(nv)::value, true>(a, b, rows, c.data, k0, count, first_lead);
-        } else {
-          weighted_block<decltype(nv)::value, false>(a, b, rows, c.data, k0, count, first_lead);
-        }
+        weighted_block<decltype(nv)::value>(a, b, rows, c.data, k0, count, first_lead);
       },
       lead);
 }
