@@ -344,8 +344,8 @@ T* lead_start(T* p, std::size_t lead) {
 //
 // Why this loop sits above the floor of one dependent add per pair and four
 // lane-operations per coordinate: what b and Q bring per pair comes from L2,
-// not L1. Q is read along its row, so each pair pulls a fresh 64-byte line of Q
-// (and a new page once n_a >= 512) for the 8 bytes it uses; b's D * n_b
+// not L1. Read in place, Q is read along its row, so each pair pulls a fresh
+// 64-byte line of Q (and a new page once n_a >= 512) for the 8 bytes it uses; b's D * n_b
 // doubles, read again for every i, outgrow L1 beyond about 4000 doubles. The
 // fixed order of terms (i outermost, j inner, for every k) leaves no reuse of b
 // or of Q's lines across i, except through a copy of 8 rows of Q (8 * n_b
