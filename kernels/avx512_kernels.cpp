@@ -345,19 +345,19 @@ T* lead_start(T* p, std::size_t lead) {
 // Why this loop sits above the floor of one dependent add per pair and four
 // lane-operations per coordinate: what b and Q bring per pair comes from L2,
 // not L1. Read in place, Q is read along its row, so each pair pulls a fresh
-// 64-byte line of Q (and a new page once n_a >= 512) for the 8 bytes it uses; b's D * n_b
-// doubles, read again for every i, outgrow L1 beyond about 4000 doubles. The
-// fixed order of terms (i outermost, j inner, for every k) leaves no reuse of b
-// or of Q's lines across i, except through a copy of 8 rows of Q (8 * n_b
-// doubles), which the stack holds up to n_b = 512 (see WeightRows). Measured
-// with modified copies of this loop: over one fixed column of b it runs
-// 1.5-2.5x faster at D = 16-256; at D = 3 (the 256-bit loop) reading Q from
-// L1 instead is 1.8x faster. On AMD Zen 5, from D = 64 up, reading Q as if it
-// were stored along its rows gains only 4%, and the loop takes b at about half
-// the rate at which L2 streams a buffer; passes narrow enough to keep b's
-// slice in L1 (16 coordinates at n_b = 300) run 1.75x slower, each pass paying
-// for Q's lines again; 128 or 160 coordinates per pass with point i read from
-// L1 run as fast as 96.
+// 64-byte line of Q (and a new page once n_a >= 512) for the 8 bytes it uses;
+// b's D * n_b doubles, read again for every i, outgrow L1 beyond about 4000
+// doubles. The fixed order of terms (i outermost, j inner, for every k) leaves
+// no reuse of b or of Q's lines across i, except through a copy of 8 rows of
+// Q (8 * n_b doubles), which the stack holds up to n_b = 512 (see
+// WeightRows). Measured with modified copies of this loop: over one fixed
+// column of b it runs 1.5-2.5x faster at D = 16-256; at D = 3 (the 256-bit
+// loop) reading Q from L1 instead is 1.8x faster. On AMD Zen 5, from D = 64
+// up, reading Q as if it were stored along its rows gains only 4%, and the
+// loop takes b at about half the rate at which L2 streams a buffer; passes
+// narrow enough to keep b's slice in L1 (16 coordinates at n_b = 300) run
+// 1.75x slower, each pass paying for Q's lines again; 128 or 160 coordinates
+// per pass with point i read from L1 run as fast as 96.
 //
 // Q's rows come through rows, copied (see WeightRows) or read in place. One
 // instantiation serves both: a second set of them in this unit left GCC less
