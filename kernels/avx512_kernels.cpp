@@ -424,13 +424,8 @@ void weighted_block(const MatrixView& a, const MatrixView& b, const weighting::W
 // 12 zmm of point i leave registers for w and the temporaries. Each pass reads
 // b and Q again: at D = 256, three passes measured about 8% faster than four
 // passes of 64.
-// Up to 16 coordinates the 256-bit loop is faster: on AMD Zen 5 its four
-// ymm chains measured 1.1-1.3x quicker than two zmm chains at D = 8-16 (b
-// aligned to 16 or to 64 bytes alike), and at D = 3 one ymm chain was about
-// 13% quicker than one zmm chain on Zen 4. From D = 24 the two are about even;
-// at D = 48 the zmm loop is 1.5x faster.
+// Correct for any D; the dispatcher sends D <= 16 to the 256-bit loop.
 void weighted_avx512(MatrixView a, MatrixView b, MatrixView Q, MatrixView c) {
-  if (a.rows <= 16) return weighted_avx2(a, b, Q, c);
   // With D a multiple of 8, every column of b starts at the same place in a
   // 64-byte line; the passes then start that many coordinates early (lanes
   // masked off), so that all of b's loads are whole lines: 4-5% faster at
