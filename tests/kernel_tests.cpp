@@ -39,6 +39,13 @@ std::vector<double> random_values(std::size_t n, unsigned seed, double offset = 
   return v;
 }
 
+// The double at place (0 to 7) of a 64-byte line within storage, after the
+// first line boundary and `lines` more whole lines.
+double* at_place_in_line(std::vector<double>& storage, std::size_t lines, std::size_t place) {
+  const auto misplaced = reinterpret_cast<std::uintptr_t>(storage.data()) / sizeof(double) % 8;
+  return storage.data() + (8 - misplaced) % 8 + 8 * lines + place;
+}
+
 MatrixView view(std::vector<double>& v, std::size_t rows, std::size_t cols) {
   return MatrixView{rows, cols, v.empty() ? nullptr : v.data()};
 }
@@ -234,9 +241,8 @@ TEST_P(KernelTest, WeightedWithBAtEveryPlaceInALine) {
       auto Q = random_values(n_a * n_b, seed++);
       const auto values = random_values(dim * n_b, seed++);
       std::vector<double> storage(dim * n_b + 32, kNaN);
-      const auto misplaced = reinterpret_cast<std::uintptr_t>(storage.data()) / sizeof(double) % 8;
       for (std::size_t place = 0; place < 8; ++place) {
-        double* b = storage.data() + (8 - misplaced) % 8 + 8 + place;
+        double* b = at_place_in_line(storage, 1, place);
         std::fill(storage.begin(), storage.end(), kNaN);
         std::copy(values.begin(), values.end(), b);
         const MatrixView av = view(a, dim, n_a);
@@ -263,9 +269,8 @@ TEST_P(KernelTest, WeightedWithQsColumnsAMultipleOf2KBApart) {
       auto b = random_values(dim * n_b, seed++);
       const auto values = random_values(n_a * n_b, seed++);
       std::vector<double> storage(n_a * n_b + 16, kNaN);
-      const auto misplaced = reinterpret_cast<std::uintptr_t>(storage.data()) / sizeof(double) % 8;
       for (std::size_t place : {0, 3, 7}) {
-        double* Q = storage.data() + (8 - misplaced) % 8 + place;
+        double* Q = at_place_in_line(storage, 0, place);
         std::copy(values.begin(), values.end(), Q);
         const MatrixView av = view(a, dim, n_a);
         const MatrixView bv = view(b, dim, n_b);
