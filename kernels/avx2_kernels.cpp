@@ -27,7 +27,8 @@ struct AddPipesOnly {
 };
 
 // Staged: rows holds copies of Q's rows (see WeightRows); otherwise they
-// are read in place.
+// are read in place. A template parameter: as a run-time flag, the in-place
+// loop measured 8-15% slower at D = 3-8.
 template <std::size_t NV, bool Staged>
 void weighted_block(const MatrixView& a, const MatrixView& b, const weighting::WeightRows& rows,
                     double* sums, std::size_t k0, std::size_t count) {
