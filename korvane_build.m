@@ -48,6 +48,7 @@ function korvane_build(output_folder)
     sources(end + 1, :) = {'avx2_kernels.cpp', ['-mavx2' spill], '/arch:AVX2'};
     sources(end + 1, :) = {'avx2_fma_kernels.cpp', ['-mavx2 -mfma' spill], '/arch:AVX2'};
     sources(end + 1, :) = {'avx512_kernels.cpp', ['-mavx512f' spill], '/arch:AVX512'};
+    sources(end + 1, :) = {'avx512_weighted.cpp', ['-mavx512f' spill], '/arch:AVX512'};
     defines = {'-DKORVANE_HAVE_AVX2=1', '-DKORVANE_HAVE_AVX2_FMA=1', '-DKORVANE_HAVE_AVX512=1'};
   elseif target.arm64
     sources(end + 1, :) = {'neon_kernels.cpp', '', ''};

@@ -2,8 +2,8 @@
 // CPUID and XGETBV report AVX-512 state support.
 //
 // Pairwise: a 16 x 8 tile of entries in 16 zmm accumulators (16 lane points
-// in two vectors, 8 broadcast points). Weighted: up to 96 coordinates of c in
-// 12 zmm registers across the whole pair loop, vectorised across k.
+// in two vectors, 8 broadcast points). The weighted kernel has a unit of its
+// own.
 //
 // The one fused multiply-add this object may contain is
 // exact_add_on_multiply_pipes: an add with a multiplier of 1.0. A product t * t
@@ -23,20 +23,16 @@
 #include <type_traits>
 #include <utility>
 
+#include "avx512_lanes.hpp"
 #include "exact_add.hpp"
 #include "exact_arithmetic.hpp"
 #include "kernel_variants.hpp"
 #include "tile_loop.hpp"
 #include "unrolled.hpp"
-#include "weighted_loop.hpp"
 
 namespace korvane::variants {
 
 namespace {
-
-__mmask8 first_lanes(std::size_t count) {
-  return count >= 8 ? static_cast<__mmask8>(0xFF) : static_cast<__mmask8>((1U << count) - 1U);
-}
 
 // rows[0..7] become their transpose in place: rows[l][q] <- rows[q][l].
 void transpose8x8(__m512d* rows) {
@@ -327,124 +323,6 @@ struct PairwiseTile {
 
 void pairwise_avx512(MatrixView a, MatrixView b, MatrixView C) {
   tiling::pairwise<PairwiseTile>(a, b, C);
-}
-
-namespace {
-
-// p moved back by lead doubles, computed as an integer: the address may lie
-// before the array, and only masked-off lanes are ever read or written there.
-template <class T>
-T* lead_start(T* p, std::size_t lead) {
-  return reinterpret_cast<T*>(reinterpret_cast<std::uintptr_t>(p) - lead * sizeof(double));
-}
-
-// Weighted sums of coordinates k0 .. k0 + count - 1 (lead + count <= 8 * NV) over
-// every pair, in pair order: NV zmm accumulators hold them across the whole
-// pair loop, and point i's coordinates stay in registers while j runs.
-//
-// Why this loop sits above the floor of one dependent add per pair and four
-// lane-operations per coordinate: what b and Q bring per pair comes from L2,
-// not L1. Read in place, Q is read along its row, so each pair pulls a fresh
-// 64-byte line of Q (and a new page once n_a >= 512) for the 8 bytes it uses;
-// b's D * n_b doubles, read again for every i, outgrow L1 beyond about 4000
-// doubles. The fixed order of terms (i outermost, j inner, for every k) leaves
-// no reuse of b or of Q's lines across i, except through a copy of 8 rows of
-// Q (8 * n_b doubles), which the stack holds up to n_b = 512 (see
-// WeightRows). Measured with modified copies of this loop: over one fixed
-// column of b it runs 1.5-2.5x faster at D = 16-256; at D = 3 (the 256-bit
-// loop) reading Q from L1 instead is 1.8x faster. On AMD Zen 5, from D = 64
-// up, reading Q as if it were stored along its rows gains only 4%, and the
-// loop takes b at about half the rate at which L2 streams a buffer; passes
-// narrow enough to keep b's slice in L1 (16 coordinates at n_b = 300) run
-// 1.75x slower, each pass paying for Q's lines again; 128 or 160 coordinates
-// per pass with point i read from L1 run as fast as 96.
-//
-// Q's rows come through rows, copied (see WeightRows) or read in place. One
-// instantiation serves both: a second set of them in this unit left GCC less
-// room to inline the pairwise kernel, which ran 8% slower at D = 512-1024.
-template <std::size_t NV>
-void weighted_block(const MatrixView& a, const MatrixView& b, const weighting::WeightRows& rows,
-                    double* sums, std::size_t k0, std::size_t count, std::size_t lead) {
-  // Q's next lines are requested this many pairs ahead: a new line per pair.
-  constexpr std::size_t kAhead = 16;
-  const std::size_t dim = a.rows;
-  const std::size_t n_a = a.cols;
-  const std::size_t n_b = b.cols;
-  // Vector v holds coordinates k0 - lead + 8 v to k0 - lead + 8 v + 7. Lanes
-  // outside the run (the first vector's first lead lanes, the last vector's
-  // lanes past it) are masked wherever they could lie outside the arrays.
-  const __mmask8 head = static_cast<__mmask8>(0xFFU << lead);
-  const __mmask8 tail = first_lanes(lead + count - (NV - 1) * 8);
-  const auto mask = [&](std::size_t v) {
-    return static_cast<__mmask8>((v == 0 ? head : 0xFF) & (v == NV - 1 ? tail : 0xFF));
-  };
-  __m512d acc[NV];
-  for_each_index<NV>([&](auto v) { acc[v] = _mm512_setzero_pd(); });
-  const std::size_t stride = rows.stride();
-  const bool staged = rows.staged();
-  const std::size_t prefetched = !staged && n_b > kAhead ? n_b - kAhead : 0;
-  for (std::size_t i = 0; i < n_a; ++i) {
-    if (staged && rows.starts_group(i)) rows.stage(i);
-    const double* ai = lead_start(a.data + i * dim + k0, lead);
-    const double* weights = rows.weights(i);
-    __m512d point[NV];
-    for_each_index<NV>([&](auto v) { point[v] = _mm512_maskz_loadu_pd(mask(v), ai + 8 * v); });
-    const double* bj = lead_start(b.data + k0, lead);
-    // Between b's first and last column, the lanes outside the run read the
-    // neighbouring columns' coordinates and are never used, so only the two
-    // outer columns need masked loads (slower: at D = 64, one more per pair
-    // cost 11%).
-    const auto pair = [&](std::size_t j, auto outer) {
-      const __m512d w = _mm512_set1_pd(weights[j * stride]);
-      for_each_index<NV>([&](auto v) {
-        const __m512d bv = outer && (v == 0 || v == NV - 1)
-                               ? _mm512_maskz_loadu_pd(mask(v), bj + 8 * v)
-                               : _mm512_loadu_pd(bj + 8 * v);
-        const __m512d t = _mm512_sub_pd(point[v], bv);
-        acc[v] = _mm512_add_pd(acc[v], _mm512_mul_pd(_mm512_mul_pd(w, t), t));
-      });
-      bj += dim;
-    };
-    pair(0, std::true_type{});
-    std::size_t j = 1;
-    for (; j < prefetched; ++j) {
-      tiling::prefetch(weights + (j + kAhead) * stride);
-      pair(j, std::false_type{});
-    }
-    for (; j + 1 < n_b; ++j) pair(j, std::false_type{});
-    if (j < n_b) pair(j, std::true_type{});
-  }
-  double* out = lead_start(sums + k0, lead);
-  for_each_index<NV>([&](auto v) { _mm512_mask_storeu_pd(out + 8 * v, mask(v), acc[v]); });
-}
-
-}  // namespace
-
-// Vectorised across k, 96 coordinates per pass over the pairs: 12 zmm sums and
-// 12 zmm of point i leave registers for w and the temporaries. Each pass reads
-// b and Q again: at D = 256, three passes measured about 8% faster than four
-// passes of 64.
-// Correct for any D; the dispatcher sends D <= 16 to the 256-bit loop.
-void weighted_avx512(MatrixView a, MatrixView b, MatrixView Q, MatrixView c) {
-  // With D a multiple of 8, every column of b starts at the same place in a
-  // 64-byte line; the passes then start that many coordinates early (lanes
-  // masked off), so that all of b's loads are whole lines: 4-5% faster at
-  // D = 64 and 256 with b aligned to 16 bytes, as Octave's arrays are.
-  const std::size_t lead =
-      a.rows % 8 == 0 ? reinterpret_cast<std::uintptr_t>(b.data) / sizeof(double) % 8 : 0;
-  // A copy of Q's rows saves each pair a line of Q from L2, against the 8 D
-  // bytes of b it reads: with groups of 8 rows sharing one copy, that paid
-  // up to D = 64 (on AMD Zen 5: 10-19% faster at D = 24-64 with 300 or 500
-  // columns of b; with 1000 or 2000 columns, groups of 4 or 2 rows, 6-37%
-  // slower; from D = 96 even or slower).
-  alignas(64) double buffer[weighting::kStagedWeights];
-  const weighting::WeightRows rows(Q, buffer, a.rows <= 64);
-  weighting::coordinate_passes<8, 12>(
-      a, b, c,
-      [&](auto nv, std::size_t k0, std::size_t count, std::size_t first_lead) {
-        weighted_block<decltype(nv)::value>(a, b, rows, c.data, k0, count, first_lead);
-      },
-      lead);
 }
 
 }  // namespace korvane::variants

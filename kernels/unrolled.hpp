@@ -11,8 +11,10 @@
 
 #if defined(_MSC_VER) && !defined(__clang__)
 #define KORVANE_ALWAYS_INLINE __forceinline
+#define KORVANE_ALWAYS_INLINE_LAMBDA
 #else
 #define KORVANE_ALWAYS_INLINE inline __attribute__((always_inline))
+#define KORVANE_ALWAYS_INLINE_LAMBDA __attribute__((always_inline))
 #endif
 
 namespace korvane::variants {
@@ -26,6 +28,17 @@ KORVANE_ALWAYS_INLINE void for_each_index(std::index_sequence<I...>, F&& f) {
 template <std::size_t N, class F>
 KORVANE_ALWAYS_INLINE void for_each_index(F&& f) {
   for_each_index(std::make_index_sequence<N>{}, f);
+}
+
+// p, with what it points to hidden from the optimiser: vectors stored or
+// loaded through the result stay in memory, neither kept in registers nor
+// hoisted out of a loop.
+template <class T>
+KORVANE_ALWAYS_INLINE T* unseen(T* p) {
+#if defined(__GNUC__) || defined(__clang__)
+  __asm__("" : "+r"(p));
+#endif
+  return p;
 }
 
 }  // namespace

@@ -221,8 +221,10 @@ TEST_P(KernelTest, WeightedMatchesOracleOverShapes) {
       }
     }
   }
-  // Around the edges of the coordinate passes: full and partial last vectors.
-  for (std::size_t dim : {56, 57, 95, 96, 97, 127, 128, 136, 191, 192, 193, 200, 513, 1100}) {
+  // Around the edges of the coordinate passes (full and partial last
+  // vectors), of the vectors held in registers and of the sums kept in memory.
+  for (std::size_t dim : {56,  57,  95,  96,  97,  103, 104, 127, 128, 136, 191, 192,
+                          193, 200, 224, 225, 232, 233, 263, 264, 265, 513, 1100}) {
     auto a = random_values(dim * 6, seed++, 10.0);
     auto b = random_values(dim * 21, seed++, 10.0);
     auto Q = random_values(6 * 21, seed++);
@@ -234,7 +236,7 @@ TEST_P(KernelTest, WeightedWithBAtEveryPlaceInALine) {
   // b starts at each double of a 64-byte line, NaN just before and after it:
   // loops that align their loads of b must not let anything beside b in.
   unsigned seed = 5500;
-  for (std::size_t dim : {24, 100, 200, 256}) {
+  for (std::size_t dim : {24, 100, 200, 256, 264}) {
     for (std::size_t n_b : {1, 2, 5}) {
       const std::size_t n_a = 3;
       auto a = random_values(dim * n_a, seed++);

@@ -1,0 +1,182 @@
+// AVX-512F weighted sums. Built with -mavx512f and no contraction, in a unit
+// apart from the pairwise kernel: GCC's inlining in one unit traded the two
+// loops' speed against each other (up to 17% for pairwise at D = 16 when this
+// loop's instantiations shared its unit). Contains no fused multiply-add.
+#include <immintrin.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <type_traits>
+
+#include "avx512_lanes.hpp"
+#include "kernel_variants.hpp"
+#include "tile_loop.hpp"
+#include "unrolled.hpp"
+#include "weighted_loop.hpp"
+
+namespace korvane::variants {
+
+namespace {
+
+// p moved back by lead doubles, computed as an integer: the address may lie
+// before the array, and only masked-off lanes are ever read or written there.
+template <class T>
+T* lead_start(T* p, std::size_t lead) {
+  return reinterpret_cast<T*>(reinterpret_cast<std::uintptr_t>(p) - lead * sizeof(double));
+}
+
+// Vectors of point i held in registers (with more, it is read from a copy in
+// L1 at every pair) and of sums (with more, those between the first
+// kSumRegisters - 1 and the last are added to in memory, in L1). A sweep over
+// all pairs takes up to 33 vectors: 256 coordinates, whatever their lead.
+constexpr std::size_t kPointRegisters = 12;
+constexpr std::size_t kSumRegisters = 28;
+constexpr std::size_t kSweepVectors = 33;
+
+// Weighted sums of coordinates k0 .. k0 + count - 1 (lead + count <= 8 * NV) over
+// every pair, in pair order, vectorised across k: each of the NV vectors of
+// sums gets one term per pair.
+//
+// Why the sweep covers as many coordinates as it can: b's D * n_b doubles are
+// read again for every i and come from L2 once they outgrow L1, and L2 feeds
+// a sweep whose columns' slices lie apart much more slowly than one that reads
+// b end to end. On AMD Zen 5 at n_b = 300, sweeps of 96 coordinates took b at
+// 120 bytes/ns with gaps between the slices and 160 without; at D = 256 one
+// sweep of all 256 coordinates ran 1.6-1.7x faster than three (96, 96, 64),
+// although the point and some sums then go through L1 at every pair.
+//
+// What else keeps it above the floor of one dependent add per pair and four
+// lane-operations per coordinate: read in place, Q is read along its row, so
+// each pair pulls a fresh 64-byte line of Q (and a new page once n_a >= 512)
+// for the 8 bytes it uses. The fixed order of terms (i outermost, j inner,
+// for every k) leaves no reuse of b or of Q's lines across i, except through
+// a copy of 8 rows of Q (8 * n_b doubles), which the stack holds up to
+// n_b = 512 (see WeightRows). Measured with modified copies of this loop:
+// over one fixed column of b it runs 1.5-2.5x faster at D = 16-256; at D = 3
+// (the 256-bit loop) reading Q from L1 instead is 1.8x faster.
+//
+// Q's rows come through rows, copied (see WeightRows) or read in place, one
+// instantiation serving both.
+template <std::size_t NV>
+void weighted_block(const MatrixView& a, const MatrixView& b, const weighting::WeightRows& rows,
+                    double* sums, std::size_t k0, std::size_t count, std::size_t lead) {
+  // Q's next lines are requested this many pairs ahead: a new line per pair.
+  constexpr std::size_t kAhead = 16;
+  const std::size_t dim = a.rows;
+  const std::size_t n_a = a.cols;
+  const std::size_t n_b = b.cols;
+  // Vector v holds coordinates k0 - lead + 8 v to k0 - lead + 8 v + 7. Lanes
+  // outside the run (the first vector's first lead lanes, the last vector's
+  // lanes past it) are masked wherever they could lie outside the arrays.
+  const __mmask8 head = static_cast<__mmask8>(0xFFU << lead);
+  const __mmask8 tail = first_lanes(lead + count - (NV - 1) * 8);
+  const auto mask = [&](std::size_t v) {
+    return static_cast<__mmask8>((v == 0 ? head : 0xFF) & (v == NV - 1 ? tail : 0xFF));
+  };
+  // Sums 0 .. kSumRegisters - 2 and the last one live in registers, any
+  // between them in memory (never the masked outer vectors). Unaligned
+  // intrinsics throughout: GCC for Windows does not align the stack to 64.
+  constexpr std::size_t in_memory = NV > kSumRegisters ? NV - kSumRegisters : 0;
+  constexpr auto held_in_memory = [](std::size_t v) {
+    return v + 1 >= kSumRegisters && v + 1 < kSumRegisters + in_memory;
+  };
+  __m512d acc[NV];
+  alignas(64) double spilled_sums[8 * (in_memory > 0 ? in_memory : 1)];
+  double* const spilled = unseen(spilled_sums);
+  const auto spilled_at = [&](std::size_t v) { return spilled + 8 * (v + 1 - kSumRegisters); };
+  for_each_index<NV>([&](auto v) {
+    if constexpr (held_in_memory(v)) {
+      _mm512_storeu_pd(spilled_at(v), _mm512_setzero_pd());
+    } else {
+      acc[v] = _mm512_setzero_pd();
+    }
+  });
+  const std::size_t stride = rows.stride();
+  const bool staged = rows.staged();
+  const std::size_t prefetched = !staged && n_b > kAhead ? n_b - kAhead : 0;
+  constexpr bool point_in_registers = NV <= kPointRegisters;
+  __m512d point[point_in_registers ? NV : 1];
+  alignas(64) double point_copy[point_in_registers ? 1 : 8 * NV];
+  for (std::size_t i = 0; i < n_a; ++i) {
+    if (staged && rows.starts_group(i)) rows.stage(i);
+    const double* ai = lead_start(a.data + i * dim + k0, lead);
+    const double* weights = rows.weights(i);
+    for_each_index<NV>([&](auto v) {
+      const __m512d lanes = _mm512_maskz_loadu_pd(mask(v), ai + 8 * v);
+      if constexpr (point_in_registers) {
+        point[v] = lanes;
+      } else {
+        _mm512_storeu_pd(point_copy + 8 * v, lanes);
+      }
+    });
+    const double* bj = lead_start(b.data + k0, lead);
+    // Between b's first and last column, the lanes outside the run read the
+    // neighbouring columns' coordinates and are never used, so only the two
+    // outer columns need masked loads (slower: at D = 64, one more per pair
+    // cost 11%).
+    const auto pair = [&](std::size_t j, auto outer) KORVANE_ALWAYS_INLINE_LAMBDA {
+      const __m512d w = _mm512_set1_pd(weights[j * stride]);
+      // Read anew at every pair, not hoisted into registers.
+      const double* const copied = unseen(point_copy);
+      for_each_index<NV>([&](auto v) {
+        const __m512d bv = outer && (v == 0 || v == NV - 1)
+                               ? _mm512_maskz_loadu_pd(mask(v), bj + 8 * v)
+                               : _mm512_loadu_pd(bj + 8 * v);
+        __m512d lanes;
+        if constexpr (point_in_registers) {
+          lanes = point[v];
+        } else {
+          lanes = _mm512_loadu_pd(copied + 8 * v);
+        }
+        const __m512d t = _mm512_sub_pd(lanes, bv);
+        const __m512d term = _mm512_mul_pd(_mm512_mul_pd(w, t), t);
+        if constexpr (held_in_memory(v)) {
+          _mm512_storeu_pd(spilled_at(v), _mm512_add_pd(_mm512_loadu_pd(spilled_at(v)), term));
+        } else {
+          acc[v] = _mm512_add_pd(acc[v], term);
+        }
+      });
+      bj += dim;
+    };
+    pair(0, std::true_type{});
+    std::size_t j = 1;
+    for (; j < prefetched; ++j) {
+      tiling::prefetch(weights + (j + kAhead) * stride);
+      pair(j, std::false_type{});
+    }
+    for (; j + 1 < n_b; ++j) pair(j, std::false_type{});
+    if (j < n_b) pair(j, std::true_type{});
+  }
+  double* out = lead_start(sums + k0, lead);
+  for_each_index<NV>([&](auto v) {
+    const __m512d sum = held_in_memory(v) ? _mm512_loadu_pd(spilled_at(v)) : acc[v];
+    _mm512_mask_storeu_pd(out + 8 * v, mask(v), sum);
+  });
+}
+
+}  // namespace
+
+// Correct for any D; the dispatcher sends D <= 16 to the 256-bit loop.
+void weighted_avx512(MatrixView a, MatrixView b, MatrixView Q, MatrixView c) {
+  // With D a multiple of 8, every column of b starts at the same place in a
+  // 64-byte line; the passes then start that many coordinates early (lanes
+  // masked off), so that all of b's loads are whole lines: 4-5% faster at
+  // D = 64 and 256 with b aligned to 16 bytes, as Octave's arrays are.
+  const std::size_t lead =
+      a.rows % 8 == 0 ? reinterpret_cast<std::uintptr_t>(b.data) / sizeof(double) % 8 : 0;
+  // A copy of Q's rows saves each pair a line of Q from L2, against the 8 D
+  // bytes of b it reads: with groups of 8 rows sharing one copy, that paid
+  // up to D = 64 (on AMD Zen 5: 10-19% faster at D = 24-64 with 300 or 500
+  // columns of b; with 1000 or 2000 columns, groups of 4 or 2 rows, 6-37%
+  // slower; from D = 96 even or slower).
+  alignas(64) double buffer[weighting::kStagedWeights];
+  const weighting::WeightRows rows(Q, buffer, a.rows <= 64);
+  weighting::coordinate_passes<8, kSweepVectors>(
+      a, b, c,
+      [&](auto nv, std::size_t k0, std::size_t count, std::size_t first_lead) {
+        weighted_block<decltype(nv)::value>(a, b, rows, c.data, k0, count, first_lead);
+      },
+      lead);
+}
+
+}  // namespace korvane::variants
