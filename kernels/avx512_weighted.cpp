@@ -43,7 +43,10 @@ constexpr std::size_t kSweepVectors = 33;
 // b end to end. On AMD Zen 5 at n_b = 300, sweeps of 96 coordinates took b at
 // 120 bytes/ns with gaps between the slices and 160 without; at D = 256 one
 // sweep of all 256 coordinates ran 1.6-1.7x faster than three (96, 96, 64),
-// although the point and some sums then go through L1 at every pair.
+// although the point and some sums then go through L1 at every pair. Where
+// one sweep cannot cover D, equal sweeps beat full ones and a short rest:
+// 1.2-1.35x faster at D = 300-640 (at D = 300, sweeps of 152 and 148
+// coordinates against 264 and 36).
 //
 // What else keeps it above the floor of one dependent add per pair and four
 // lane-operations per coordinate: read in place, Q is read along its row, so
@@ -171,7 +174,7 @@ void weighted_avx512(MatrixView a, MatrixView b, MatrixView Q, MatrixView c) {
   // slower; from D = 96 even or slower).
   alignas(64) double buffer[weighting::kStagedWeights];
   const weighting::WeightRows rows(Q, buffer, a.rows <= 64);
-  weighting::coordinate_passes<8, kSweepVectors>(
+  weighting::coordinate_passes<8, kSweepVectors, true>(
       a, b, c,
       [&](auto nv, std::size_t k0, std::size_t count, std::size_t first_lead) {
         weighted_block<decltype(nv)::value>(a, b, rows, c.data, k0, count, first_lead);

@@ -26,17 +26,21 @@ void with_vector_count(std::size_t vectors, std::index_sequence<I...>, F&& f) {
 // each run of count coordinates from k0, NV being the vectors that the run
 // needs when its first vector starts lead coordinates before k0. Only the
 // first run has a lead, the given one (less than Lanes): the runs then start
-// at whole vectors from coordinate -lead. With no pairs every sum is +0.0 and
-// Q's data may be null.
-template <std::size_t Lanes, std::size_t MaxVectors, class Pass>
+// at whole vectors from coordinate -lead. The runs take MaxVectors vectors
+// each but the last, or with Even, as equal a share of the vectors as whole
+// vectors allow. With no pairs every sum is +0.0 and Q's data may be null.
+template <std::size_t Lanes, std::size_t MaxVectors, bool Even = false, class Pass>
 void coordinate_passes(const MatrixView& a, const MatrixView& b, const MatrixView& c, Pass&& pass,
                        std::size_t lead = 0) {
   if (a.cols == 0 || b.cols == 0) {
     for (std::size_t k = 0; k < a.rows; ++k) c.data[k] = 0.0;
     return;
   }
-  constexpr std::size_t block = Lanes * MaxVectors;
   const std::size_t span = a.rows == 0 ? 0 : a.rows + lead;  // from coordinate -lead
+  const std::size_t vectors_in_all = (span + Lanes - 1) / Lanes;
+  const std::size_t runs = (vectors_in_all + MaxVectors - 1) / MaxVectors;
+  const std::size_t block =
+      Lanes * (Even && runs > 1 ? (vectors_in_all + runs - 1) / runs : MaxVectors);
   for (std::size_t start = 0; start < span; start += block) {
     const std::size_t k0 = start == 0 ? 0 : start - lead;
     const std::size_t first_lead = start == 0 ? lead : 0;
