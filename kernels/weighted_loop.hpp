@@ -64,16 +64,22 @@ constexpr std::size_t kStagedWeights = 4096;
 // every row reads them again from L3 or memory. The rows are then taken in
 // groups that share lines (8, 4 or 2 rows, as many as fit the stack buffer;
 // the first group may be shorter, so that the others start at a line), each
-// group copied into the buffer column by column first. Otherwise every row is
-// read in place. Measured on AMD Zen 5 with 256 to 4096 rows of Q (multiples
-// of 256): 1.6-2.4x faster at D = 3 to 32, 1.1x at D = 64 to 256; with
-// multiples of 128 only (four sets) the copy gained nothing or lost, and
-// elsewhere it lost.
+// group copied into the buffer first. Otherwise every row is read in place.
+// Measured on AMD Zen 5 with 256 to 4096 rows of Q (multiples of 256):
+// 1.6-2.4x faster at D = 3 to 32, 1.1x at D = 64 to 256; with multiples of
+// 128 only (four sets) the copy gained nothing or lost, and elsewhere it lost.
+//
+// The copy keeps Q's layout, column by column (stride() is the group size,
+// so a row still takes a new line every 8 / group pairs), or with along_rows
+// holds each row's weights side by side (stride() is 1: one line per 8
+// pairs). The second costs a copy of single doubles instead of whole
+// columns: at D = 16-64 it ran 4-12% faster, at D = 8 11% slower.
 class WeightRows {
  public:
   // With whole_groups, groups of 8 rows are copied whenever they fit, Q's
   // columns lying where they may.
-  WeightRows(const MatrixView& Q, double* buffer, bool whole_groups) : Q_(Q), buffer_(buffer) {
+  WeightRows(const MatrixView& Q, double* buffer, bool whole_groups, bool along_rows)
+      : Q_(Q), buffer_(buffer), along_rows_(along_rows) {
     const std::size_t fit = Q.cols > 0 ? kStagedWeights / Q.cols : 0;
     group_ = 1;
     if (Q.rows % 256 == 0) {
@@ -85,7 +91,7 @@ class WeightRows {
     shift_ = reinterpret_cast<std::uintptr_t>(Q.data) / sizeof(double) % group_;
   }
   bool staged() const { return group_ > 1; }
-  std::size_t stride() const { return staged() ? group_ : Q_.rows; }
+  std::size_t stride() const { return staged() ? (along_rows_ ? 1 : group_) : Q_.rows; }
   bool starts_group(std::size_t i) const { return i == 0 || place(i) == 0; }
   // Copies the group that starts at row i0.
   void stage(std::size_t i0) const {
@@ -95,17 +101,25 @@ class WeightRows {
     const std::size_t rows = left < group_ - first ? left : group_ - first;
     for (std::size_t j = 0; j < Q_.cols; ++j) {
       const double* column = Q_.data + i0 + j * Q_.rows;
-      double* copy = buffer_ + j * group_ + first;
-      for (std::size_t r = 0; r < rows; ++r) copy[r] = column[r];
+      if (along_rows_) {
+        for (std::size_t r = 0; r < rows; ++r) buffer_[(first + r) * Q_.cols + j] = column[r];
+      } else {
+        double* copy = buffer_ + j * group_ + first;
+        for (std::size_t r = 0; r < rows; ++r) copy[r] = column[r];
+      }
     }
   }
-  const double* weights(std::size_t i) const { return staged() ? buffer_ + place(i) : Q_.data + i; }
+  const double* weights(std::size_t i) const {
+    if (!staged()) return Q_.data + i;
+    return buffer_ + (along_rows_ ? place(i) * Q_.cols : place(i));
+  }
 
  private:
   std::size_t place(std::size_t i) const { return (i + shift_) % group_; }
 
   const MatrixView& Q_;
   double* buffer_;
+  bool along_rows_;
   std::size_t group_;
   std::size_t shift_ = 0;
 };
