@@ -55,13 +55,8 @@ void weighted_block(const MatrixView& a, const MatrixView& b, const weighting::W
     if (Staged && rows.starts_group(i)) rows.stage(i);
     const double* ai = a.data + i * dim + k0;
     const double* weights = rows.weights(i);
-    std::size_t next_group_column = ask_next_group && i + 8 < n_a ? i % 8 : n_b;
-    for (std::size_t j = 0; j < n_b; ++j) {
-      if (!Staged && j + 8 < n_b) tiling::prefetch(weights + (j + 8) * stride);
-      if (j == next_group_column) {
-        tiling::prefetch<2>(weights + 8 + j * stride);
-        next_group_column += 8;
-      }
+    const bool ask_now = ask_next_group && i + 8 < n_a;
+    const auto pair = [&](std::size_t j) KORVANE_ALWAYS_INLINE_LAMBDA {
       const __m256d w = _mm256_set1_pd(weights[j * stride]);
       const double* bj = b.data + j * dim + k0;
       for_each_index<NV>([&](auto v) {
@@ -72,6 +67,25 @@ void weighted_block(const MatrixView& a, const MatrixView& b, const weighting::W
         const __m256d t = _mm256_sub_pd(av, bv);
         acc[v] = _mm256_add_pd(acc[v], _mm256_mul_pd(_mm256_mul_pd(w, t), t));
       });
+    };
+    // With one vector of sums, eight pairs at a time with no branch among
+    // them: on AMD Zen 5, 5-9% faster at D = 2-4. With more vectors GCC then
+    // keeps less in registers (up to 1.6x slower at D = 12-16), and so does
+    // a loop of one pair with its requests made without branches.
+    std::size_t j = 0;
+    if constexpr (NV == 1) {
+      for (; j + 16 <= n_b; j += 8) {
+        if (ask_now) tiling::prefetch<2>(weights + 8 + (j + i % 8) * stride);
+        for_each_index<8>([&](auto u) {
+          if (!Staged) tiling::prefetch(weights + (j + u + 8) * stride);
+          pair(j + u);
+        });
+      }
+    }
+    for (; j < n_b; ++j) {
+      if (!Staged && j + 8 < n_b) tiling::prefetch(weights + (j + 8) * stride);
+      if (ask_now && j % 8 == i % 8) tiling::prefetch<2>(weights + 8 + j * stride);
+      pair(j);
     }
   }
   for_each_index<NV - 1>([&](auto v) { _mm256_storeu_pd(sums + k0 + 4 * v, acc[v]); });
