@@ -27,8 +27,11 @@ T* lead_start(T* p, std::size_t lead) {
 
 // Vectors of point i held in registers (with more, it is read from a copy in
 // L1 at every pair) and of sums (with more, those between the first
-// kSumRegisters - 1 and the last are added to in memory, in L1). A sweep over
-// all pairs takes up to 33 vectors: 256 coordinates, whatever their lead.
+// kSumRegisters - 1 and the last are added to in memory, in L1; the other 4
+// of the 32 zmm registers hold w and the temporaries). Left to GCC, 29-33
+// accumulators spilled in ways that ran up to 1.5x slower from one count to
+// the next. A sweep over all pairs takes up to 33 vectors: 256 coordinates,
+// whatever their lead.
 constexpr std::size_t kPointRegisters = 12;
 constexpr std::size_t kSumRegisters = 28;
 constexpr std::size_t kSweepVectors = 33;
@@ -42,8 +45,9 @@ constexpr std::size_t kSweepVectors = 33;
 // a sweep whose columns' slices lie apart much more slowly than one that reads
 // b end to end. On AMD Zen 5 at n_b = 300, sweeps of 96 coordinates took b at
 // 120 bytes/ns with gaps between the slices and 160 without; at D = 256 one
-// sweep of all 256 coordinates ran 1.6-1.7x faster than three (96, 96, 64),
-// although the point and some sums then go through L1 at every pair. Where
+// sweep of all 256 coordinates ran 1.3-1.6x faster than three (96, 96, 64;
+// the more with b aligned to 64 bytes), at D = 128-200 1.2-1.7x, although
+// the point and some sums then go through L1 at every pair. Where
 // one sweep cannot cover D, equal sweeps beat full ones and a short rest:
 // 1.2-1.35x faster at D = 300-640 (at D = 300, sweeps of 152 and 148
 // coordinates against 264 and 36).
