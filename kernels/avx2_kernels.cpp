@@ -69,9 +69,10 @@ void weighted_block(const MatrixView& a, const MatrixView& b, const weighting::W
       });
     };
     // With one vector of sums, eight pairs at a time with no branch among
-    // them: on AMD Zen 5, 5-9% faster at D = 2-4. With more vectors GCC then
-    // keeps less in registers (up to 1.6x slower at D = 12-16), and so does
-    // a loop of one pair with its requests made without branches.
+    // them: on AMD Zen 5, 5-9% faster at D = 2-4. With more vectors that ran
+    // up to 1.6x slower at D = 12-16 (GCC then keeps less in registers), and
+    // a loop of one pair making its requests without branches up to 1.25x
+    // slower at D = 5-8.
     std::size_t j = 0;
     if constexpr (NV == 1) {
       for (; j + 16 <= n_b; j += 8) {
