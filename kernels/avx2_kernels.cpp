@@ -39,18 +39,7 @@ void weighted_block(const MatrixView& a, const MatrixView& b, const weighting::W
   __m256d acc[NV];
   for_each_index<NV>([&](auto v) { acc[v] = _mm256_setzero_pd(); });
   const std::size_t stride = rows.stride();
-  // Q read in place: rows i to i + 7 share Q's lines, so while this group of
-  // rows runs, the lines of the next group can be asked for into L2, row i
-  // asking for those of the columns j = i (mod 8). That spreads the requests
-  // evenly over the group's pairs and covers every line of the next group
-  // once. It pays where Q's reads are most of the cost: with one vector of
-  // sums (at D = 3 on AMD Zen 5, 25% faster than asking for a line at every
-  // pair, which sent a whole row of misses to memory at once in the first
-  // row of each group), and with up to four where Q is far larger than the
-  // caches (1.4-1.8x faster at D = 8-16 with 1500 x 1500 and 2000 x 2000
-  // pairs; with Q at 8 MB or less it gained nothing, or cost up to 10%).
-  const std::size_t large_q = 8 * l2_cache_bytes() / sizeof(double);  // elements
-  const bool ask_next_group = !Staged && (NV == 1 || (NV <= 4 && n_a > large_q / n_b));
+  const bool ask_next_group = !Staged && weighting::asks_for_next_group(NV, n_a, n_b);
   for (std::size_t i = 0; i < n_a; ++i) {
     if (Staged && rows.starts_group(i)) rows.stage(i);
     const double* ai = a.data + i * dim + k0;

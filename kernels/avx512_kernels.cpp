@@ -19,7 +19,6 @@
 
 #include <array>
 #include <cstddef>
-#include <cstdint>
 #include <type_traits>
 #include <utility>
 

@@ -101,12 +101,7 @@ void weighted_block(const MatrixView& a, const MatrixView& b, const weighting::W
   const std::size_t stride = rows.stride();
   const bool staged = rows.staged();
   const std::size_t prefetched = !staged && n_b > kAhead ? n_b - kAhead : 0;
-  // As in the 256-bit loop: while rows i to i + 7 run, row i asks for the
-  // next group's lines of the columns j = i (mod 8), when Q is read in place
-  // and its reads are most of the cost (on AMD Zen 5, 9-19% faster at
-  // D = 20-24 with 1500 x 1500 and 2000 x 2000 pairs).
-  const std::size_t large_q = 8 * l2_cache_bytes() / sizeof(double);  // elements
-  const bool ask_next_group = !staged && (NV == 1 || (NV <= 4 && n_a > large_q / n_b));
+  const bool ask_next_group = !staged && weighting::asks_for_next_group(NV, n_a, n_b);
   constexpr bool point_in_registers = NV <= kPointRegisters;
   __m512d point[point_in_registers ? NV : 1];
   alignas(64) double point_copy[point_in_registers ? 1 : 8 * NV];
