@@ -57,10 +57,12 @@ constexpr std::size_t kSweepVectors = 33;
 // each pair pulls a fresh 64-byte line of Q (and a new page once n_a >= 512)
 // for the 8 bytes it uses. The fixed order of terms (i outermost, j inner,
 // for every k) leaves no reuse of b or of Q's lines across i, except through
-// a copy of 8 rows of Q (8 * n_b doubles), which the stack holds up to
-// n_b = 512 (see WeightRows). Measured with modified copies of this loop:
-// over one fixed column of b it runs 1.5-2.5x faster at D = 16-256; at D = 3
-// (the 256-bit loop) reading Q from L1 instead is 1.8x faster.
+// a copy of 8 or 4 rows of Q, which the stack holds up to n_b = 1024 (see
+// WeightRows). Measured with modified copies of this loop: over one fixed
+// column of b it runs 1.5-2.5x faster at D = 16-256; at D = 16 with 1000
+// columns of b, a constant weight instead of Q's runs 0.66 ns per pair, Q's
+// rows copied 4 at a time 0.98 and Q read in place 1.1-1.35; at D = 3 (the
+// 256-bit loop) reading Q from L1 instead is 1.8x faster.
 //
 // Q's rows come through rows, copied (see WeightRows) or read in place, one
 // instantiation serving both.
@@ -169,22 +171,25 @@ void weighted_block(const MatrixView& a, const MatrixView& b, const weighting::W
 
 }  // namespace
 
-// Correct for any D; the dispatcher sends D <= 16 to the 256-bit loop.
+// Correct for any D; the dispatcher sends most D <= 16 to the 256-bit loop.
 void weighted_avx512(MatrixView a, MatrixView b, MatrixView Q, MatrixView c) {
   // With D a multiple of 8, every column of b starts at the same place in a
   // 64-byte line; the passes then start that many coordinates early (lanes
-  // masked off), so that all of b's loads are whole lines: 4-5% faster at
-  // D = 64 and 256 with b aligned to 16 bytes, as Octave's arrays are.
-  const std::size_t lead =
-      a.rows % 8 == 0 ? reinterpret_cast<std::uintptr_t>(b.data) / sizeof(double) % 8 : 0;
-  // A copy of Q's rows saves each pair a line of Q from L2, against the 8 D
-  // bytes of b it reads: with groups of 8 rows sharing one copy, that paid
-  // up to D = 64 (on AMD Zen 5: 10-19% faster at D = 24-64 with 300 or 500
-  // columns of b; with 1000 or 2000 columns, groups of 4 or 2 rows, 6-37%
-  // slower; from D = 96 even or slower). Up to D = 64 the copy holds each
-  // row side by side, 4-7% faster again; at D = 256 that was 7% slower.
+  // masked off), so that all of b's loads are whole lines. That pays once
+  // point i is read from L1 at every pair, beside b: on AMD Zen 5, with b
+  // aligned to 16 bytes as Octave's arrays are, 7-15% faster at D = 104-160.
+  // With the point in registers the vector more cost 2-15% at D = 8-96.
+  const std::size_t lead = a.rows % 8 == 0 && a.rows > 8 * kPointRegisters
+                               ? reinterpret_cast<std::uintptr_t>(b.data) / sizeof(double) % 8
+                               : 0;
+  // A copy of Q's rows, each side by side, saves each pair a line of Q from
+  // L2, against the 8 D bytes of b it reads. Measured on AMD Zen 5 with groups
+  // of 4 rows (up to 1024 columns of b): 1.2-1.35x faster at D = 16-48 with
+  // 600-1000 columns; with 8 rows 10-19% at D = 24-64 and 300 or 500 columns,
+  // and up to 10% at D = 96-256. Groups of 2 rows (up to 2048 columns) ran
+  // 14-25% slower than Q read in place, at D = 24 and 64.
   alignas(64) double buffer[weighting::kStagedWeights];
-  const weighting::WeightRows rows(Q, buffer, a.rows <= 64, a.rows <= 64);
+  const weighting::WeightRows rows(Q, buffer, true, true);
   weighting::coordinate_passes<8, kSweepVectors, true>(
       a, b, c,
       [&](auto nv, std::size_t k0, std::size_t count, std::size_t first_lead) {

@@ -1,6 +1,7 @@
 // The public kernels: each call runs the best variant available.
 #include "exact_arithmetic.hpp"
 #include "kernel_variants.hpp"
+#include "weighted_loop.hpp"
 
 namespace korvane {
 
@@ -42,16 +43,18 @@ void weighted_coordinate_sums(InstructionSet isa, MatrixView a, MatrixView b, Ma
 #endif
 #if defined(KORVANE_HAVE_AVX512)
     case InstructionSet::avx512:
-      // Up to 16 coordinates the 256-bit loop is faster: on AMD Zen 5 its
-      // four ymm chains measured 1.1-1.3x quicker than two zmm chains at
-      // D = 8-16 (b aligned to 16 or to 64 bytes alike), and at D = 3 one ymm
-      // chain was about 13% quicker than one zmm chain on Zen 4. From D = 24
-      // the two are about even; at D = 48 the zmm loop is 1.5x faster. Called
-      // from here, the two loops' stack buffers are never on the stack at once.
-      if (a.rows <= 16) {
-        variants::weighted_avx2(a, b, Q, c);
-      } else {
+      // Up to 16 coordinates the 512-bit loop wins only where it copies Q's
+      // rows in groups (see WeightRows) and each row is long enough to pay
+      // for it: on AMD Zen 5, 1.15-1.3x faster than the 256-bit loop at
+      // D = 5-16 with 160-1024 columns of b, but 1.1-1.8x slower with Q read
+      // in place, and about even with 8-128 columns. At D = 3-4 one ymm chain
+      // is quicker than one zmm chain (1.1-1.7x on Zen 5, about 13% on
+      // Zen 4). Called from here, the two loops' stack buffers are never on
+      // the stack at once.
+      if (a.rows > 16 || (a.rows > 4 && b.cols > 128 && b.cols <= weighting::kWholeGroupColumns)) {
         variants::weighted_avx512(a, b, Q, c);
+      } else {
+        variants::weighted_avx2(a, b, Q, c);
       }
       return;
 #endif

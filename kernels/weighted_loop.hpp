@@ -73,6 +73,8 @@ inline bool asks_for_next_group(std::size_t vectors, std::size_t n_a, std::size_
 
 // The stack buffer of WeightRows: 32 KB, whatever the input size.
 constexpr std::size_t kStagedWeights = 4096;
+// The most columns of Q for which WeightRows copies whole groups of rows.
+constexpr std::size_t kWholeGroupColumns = kStagedWeights / 4;
 
 // The rows of Q as a kernel reads them: weights(i)[j * stride()] is Q(i, j),
 // once stage(i) has been called for every i with starts_group(i).
@@ -83,10 +85,11 @@ constexpr std::size_t kStagedWeights = 4096;
 // every row reads them again from L3 or memory. The rows are then taken in
 // groups that share lines (8, 4 or 2 rows, as many as fit the stack buffer;
 // the first group may be shorter, so that the others start at a line), each
-// group copied into the buffer first. Otherwise every row is read in place.
-// Measured on AMD Zen 5 with 256 to 4096 rows of Q (multiples of 256):
-// 1.6-2.4x faster at D = 3 to 32, 1.1x at D = 64 to 256; with multiples of
-// 128 only (four sets) the copy gained nothing or lost, and elsewhere it lost.
+// group copied into the buffer first. Otherwise every row is read in place,
+// unless the kernel asks for whole groups. Measured on AMD Zen 5 with 256 to
+// 4096 rows of Q (multiples of 256): 1.6-2.4x faster at D = 3 to 32, 1.1x at
+// D = 64 to 256; with multiples of 128 only (four sets) the copy gained
+// nothing or lost on the 256-bit loop.
 //
 // The copy keeps Q's layout, column by column (stride() is the group size,
 // so a row still takes a new line every 8 / group pairs), or with along_rows
@@ -95,16 +98,15 @@ constexpr std::size_t kStagedWeights = 4096;
 // columns: at D = 16-64 it ran 4-12% faster, at D = 8 11% slower.
 class WeightRows {
  public:
-  // With whole_groups, groups of 8 rows are copied whenever they fit, Q's
-  // columns lying where they may.
+  // With whole_groups, groups of 8 or 4 rows (half a line each) are copied
+  // whenever they fit, up to kWholeGroupColumns columns, Q's columns lying
+  // where they may.
   WeightRows(const MatrixView& Q, double* buffer, bool whole_groups, bool along_rows)
       : Q_(Q), buffer_(buffer), along_rows_(along_rows) {
     const std::size_t fit = Q.cols > 0 ? kStagedWeights / Q.cols : 0;
     group_ = 1;
-    if (Q.rows % 256 == 0) {
+    if (Q.rows % 256 == 0 || (whole_groups && Q.cols <= kWholeGroupColumns)) {
       while (group_ < 8 && 2 * group_ <= fit) group_ *= 2;
-    } else if (whole_groups && fit >= 8) {
-      group_ = 8;
     }
     if (group_ == 1) return;
     shift_ = reinterpret_cast<std::uintptr_t>(Q.data) / sizeof(double) % group_;

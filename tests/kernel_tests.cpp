@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <iterator>
 #include <limits>
 #include <random>
@@ -91,6 +92,28 @@ class KernelTest : public ::testing::TestWithParam<InstructionSet> {
     EXPECT_TRUE(bitwise_equal(c.values(), expected))
         << "D=" << dim << " n_a=" << n_a << " n_b=" << n_b;
     EXPECT_TRUE(c.guards_intact()) << "wrote outside c";
+  }
+
+  // The same with random values and Q starting at each of the given places
+  // in a 64-byte line, NaN around it.
+  void expect_weighted_matches_with_q_at(std::initializer_list<std::size_t> places, std::size_t dim,
+                                         std::size_t n_a, std::size_t n_b, unsigned seed) {
+    auto a = random_values(dim * n_a, seed);
+    auto b = random_values(dim * n_b, seed + 1);
+    const auto values = random_values(n_a * n_b, seed + 2);
+    std::vector<double> storage(n_a * n_b + 16, kNaN);
+    for (std::size_t place : places) {
+      double* Q = at_place_in_line(storage, 0, place);
+      std::copy(values.begin(), values.end(), Q);
+      const MatrixView av = view(a, dim, n_a);
+      const MatrixView bv = view(b, dim, n_b);
+      GuardedResult c(dim, 1);
+      korvane::weighted_coordinate_sums(GetParam(), av, bv, MatrixView{n_a, n_b, Q},
+                                        c.fresh_view());
+      const auto expected = reference::weighted(av.data, bv.data, Q, dim, n_a, n_b);
+      EXPECT_TRUE(bitwise_equal(c.values(), expected))
+          << "D=" << dim << " n_a=" << n_a << " n_b=" << n_b << " place=" << place;
+    }
   }
 
   std::vector<double> run_weighted(std::vector<double>& a, std::vector<double>& b,
@@ -263,25 +286,24 @@ TEST_P(KernelTest, WeightedWithBAtEveryPlaceInALine) {
 TEST_P(KernelTest, WeightedWithQsColumnsAMultipleOf2KBApart) {
   // n_a = 256: the kernels may copy rows of Q in groups of 8, 4 or 2 (as n_b
   // allows) that start at Q's lines, wherever Q starts within one.
-  const std::size_t n_a = 256;
   unsigned seed = 5700;
   for (std::size_t dim : {3, 16, 24, 104}) {
     for (std::size_t n_b : {1, 3, 512, 513, 1024, 1025, 2049}) {
-      auto a = random_values(dim * n_a, seed++);
-      auto b = random_values(dim * n_b, seed++);
-      const auto values = random_values(n_a * n_b, seed++);
-      std::vector<double> storage(n_a * n_b + 16, kNaN);
-      for (std::size_t place : {0, 3, 7}) {
-        double* Q = at_place_in_line(storage, 0, place);
-        std::copy(values.begin(), values.end(), Q);
-        const MatrixView av = view(a, dim, n_a);
-        const MatrixView bv = view(b, dim, n_b);
-        GuardedResult c(dim, 1);
-        korvane::weighted_coordinate_sums(GetParam(), av, bv, MatrixView{n_a, n_b, Q},
-                                          c.fresh_view());
-        const auto expected = reference::weighted(av.data, bv.data, Q, dim, n_a, n_b);
-        EXPECT_TRUE(bitwise_equal(c.values(), expected))
-            << "D=" << dim << " n_b=" << n_b << " place=" << place;
+      expect_weighted_matches_with_q_at({0, 3, 7}, dim, 256, n_b, seed += 3);
+    }
+  }
+}
+
+TEST_P(KernelTest, WeightedWithQsRowsCopiedInGroups) {
+  // Up to 1024 columns of b a kernel may copy rows of Q in groups of 8 or 4,
+  // the first group cut short where Q starts inside a line; the row counts
+  // leave a short last group too. Crosses the column counts at which the
+  // copy, and the choice of loop, change.
+  unsigned seed = 5800;
+  for (std::size_t dim : {5, 16, 24, 104}) {
+    for (std::size_t n_a : {6, 13}) {
+      for (std::size_t n_b : {128, 129, 512, 513, 1024, 1025}) {
+        expect_weighted_matches_with_q_at({0, 5}, dim, n_a, n_b, seed += 3);
       }
     }
   }
