@@ -91,7 +91,7 @@ void pairwise_avx2(MatrixView a, MatrixView b, MatrixView C) {
 void weighted_avx2(MatrixView a, MatrixView b, MatrixView Q, MatrixView c) {
   alignas(64) double buffer[weighting::kStagedWeights];
   // Copied rows side by side pay from four vectors of sums (see WeightRows).
-  const weighting::WeightRows rows(Q, buffer, false, a.rows > 12);
+  const weighting::WeightRows rows(Q, buffer, 0, a.rows > 12);
   weighting::coordinate_passes<4, 8>(
       a, b, c, [&](auto nv, std::size_t k0, std::size_t count, std::size_t) {
         if (rows.staged()) {

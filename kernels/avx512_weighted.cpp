@@ -187,9 +187,9 @@ void weighted_avx512(MatrixView a, MatrixView b, MatrixView Q, MatrixView c) {
   // of 4 rows (up to 1024 columns of b): 1.2-1.35x faster at D = 16-48 with
   // 600-1000 columns; with 8 rows 10-19% at D = 24-64 and 300 or 500 columns,
   // and up to 10% at D = 96-256. Groups of 2 rows (up to 2048 columns) ran
-  // 14-25% slower than Q read in place, at D = 24 and 64.
+  // 4-30% faster at D = 16-64, but 2-7% slower at D = 80-128 and even beyond.
   alignas(64) double buffer[weighting::kStagedWeights];
-  const weighting::WeightRows rows(Q, buffer, true, true);
+  const weighting::WeightRows rows(Q, buffer, a.rows <= 64 ? 2 : 4, true);
   weighting::coordinate_passes<8, kSweepVectors, true>(
       a, b, c,
       [&](auto nv, std::size_t k0, std::size_t count, std::size_t first_lead) {

@@ -51,7 +51,8 @@ void weighted_coordinate_sums(InstructionSet isa, MatrixView a, MatrixView b, Ma
       // is quicker than one zmm chain (1.1-1.7x on Zen 5, about 13% on
       // Zen 4). Called from here, the two loops' stack buffers are never on
       // the stack at once.
-      if (a.rows > 16 || (a.rows > 4 && b.cols > 128 && b.cols <= weighting::kWholeGroupColumns)) {
+      if (a.rows > 16 ||
+          (a.rows > 4 && b.cols > 128 && b.cols <= weighting::columns_for_groups_of(4))) {
         variants::weighted_avx512(a, b, Q, c);
       } else {
         variants::weighted_avx2(a, b, Q, c);

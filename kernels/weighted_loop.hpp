@@ -73,8 +73,11 @@ inline bool asks_for_next_group(std::size_t vectors, std::size_t n_a, std::size_
 
 // The stack buffer of WeightRows: 32 KB, whatever the input size.
 constexpr std::size_t kStagedWeights = 4096;
-// The most columns of Q for which WeightRows copies whole groups of rows.
-constexpr std::size_t kWholeGroupColumns = kStagedWeights / 4;
+
+// The most columns of Q for which WeightRows can copy groups of rows rows.
+constexpr std::size_t columns_for_groups_of(std::size_t rows) {
+  return kStagedWeights / rows;
+}
 
 // The rows of Q as a kernel reads them: weights(i)[j * stride()] is Q(i, j),
 // once stage(i) has been called for every i with starts_group(i).
@@ -86,7 +89,7 @@ constexpr std::size_t kWholeGroupColumns = kStagedWeights / 4;
 // groups that share lines (8, 4 or 2 rows, as many as fit the stack buffer;
 // the first group may be shorter, so that the others start at a line), each
 // group copied into the buffer first. Otherwise every row is read in place,
-// unless the kernel asks for whole groups. Measured on AMD Zen 5 with 256 to
+// unless the kernel asks for groups wherever they fit. Measured on AMD Zen 5 with 256 to
 // 4096 rows of Q (multiples of 256): 1.6-2.4x faster at D = 3 to 32, 1.1x at
 // D = 64 to 256; with multiples of 128 only (four sets) the copy gained
 // nothing or lost on the 256-bit loop.
@@ -98,14 +101,14 @@ constexpr std::size_t kWholeGroupColumns = kStagedWeights / 4;
 // columns: at D = 16-64 it ran 4-12% faster, at D = 8 11% slower.
 class WeightRows {
  public:
-  // With whole_groups, groups of 8 or 4 rows (half a line each) are copied
-  // whenever they fit, up to kWholeGroupColumns columns, Q's columns lying
-  // where they may.
-  WeightRows(const MatrixView& Q, double* buffer, bool whole_groups, bool along_rows)
+  // With fewest_rows (2, 4 or 8), groups of as many rows as fit are copied
+  // wherever at least fewest_rows fit, Q's columns lying where they may; with
+  // 0, only where they lie a multiple of 2 KB apart.
+  WeightRows(const MatrixView& Q, double* buffer, std::size_t fewest_rows, bool along_rows)
       : Q_(Q), buffer_(buffer), along_rows_(along_rows) {
     const std::size_t fit = Q.cols > 0 ? kStagedWeights / Q.cols : 0;
     group_ = 1;
-    if (Q.rows % 256 == 0 || (whole_groups && Q.cols <= kWholeGroupColumns)) {
+    if (Q.rows % 256 == 0 || (fewest_rows > 0 && fit >= fewest_rows)) {
       while (group_ < 8 && 2 * group_ <= fit) group_ *= 2;
     }
     if (group_ == 1) return;

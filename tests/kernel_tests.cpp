@@ -295,14 +295,14 @@ TEST_P(KernelTest, WeightedWithQsColumnsAMultipleOf2KBApart) {
 }
 
 TEST_P(KernelTest, WeightedWithQsRowsCopiedInGroups) {
-  // Up to 1024 columns of b a kernel may copy rows of Q in groups of 8 or 4,
+  // Up to 2048 columns of b a kernel may copy rows of Q in groups of 8, 4 or 2,
   // the first group cut short where Q starts inside a line; the row counts
   // leave a short last group too. Crosses the column counts at which the
   // copy, and the choice of loop, change.
   unsigned seed = 5800;
   for (std::size_t dim : {5, 16, 24, 104}) {
     for (std::size_t n_a : {6, 13}) {
-      for (std::size_t n_b : {128, 129, 512, 513, 1024, 1025}) {
+      for (std::size_t n_b : {128, 129, 512, 513, 1024, 1025, 2048, 2049}) {
         expect_weighted_matches_with_q_at({0, 5}, dim, n_a, n_b, seed += 3);
       }
     }
