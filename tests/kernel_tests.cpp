@@ -148,7 +148,7 @@ TEST_P(KernelTest, PairwiseMatchesOracleOverShapes) {
 TEST_P(KernelTest, PairwiseMatchesOracleForLargeShapes) {
   // Long k-sums cross many chunks; wide and tall results cross many panels;
   // (300, 150, 530) crosses chunks, strips of a's points and, with an L2 of
-  // 1 MB or less, blocks of b's.
+  // 2 MB or less, blocks of b's.
   const std::size_t shapes[][3] = {{1100, 19, 11}, {1024, 16, 8},   {300, 70, 41},  {2, 700, 300},
                                    {3, 1000, 8},   {128, 300, 16},  {5, 33, 520},   {8, 517, 9},
                                    {40, 3, 600},   {129, 20, 2100}, {300, 150, 530}};
