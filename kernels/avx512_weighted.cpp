@@ -176,10 +176,13 @@ void weighted_avx512(MatrixView a, MatrixView b, MatrixView Q, MatrixView c) {
   // With D a multiple of 8, every column of b starts at the same place in a
   // 64-byte line; the passes then start that many coordinates early (lanes
   // masked off), so that all of b's loads are whole lines. That pays once
-  // point i is read from L1 at every pair, beside b: on AMD Zen 5, with b
-  // aligned to 16 bytes as Octave's arrays are, 7-15% faster at D = 104-160.
-  // With the point in registers the vector more cost 2-15% at D = 8-96.
-  const std::size_t lead = a.rows % 8 == 0 && a.rows > 8 * kPointRegisters
+  // point i is read from L1 at every pair, beside b, and where b has only a
+  // few columns: on AMD Zen 5, with b aligned to 16 bytes as Octave's arrays
+  // are, 7-15% faster at D = 104-160, and 1.15-1.45x at D = 24-64 with 1 to
+  // 16 columns. Elsewhere, with the point in registers, the vector more cost
+  // 2-15% at D = 8-96 (with 32 columns, from 2% faster to 19% slower).
+  const bool whole_lines = a.rows > 8 * kPointRegisters || b.cols <= 16;
+  const std::size_t lead = a.rows % 8 == 0 && whole_lines
                                ? reinterpret_cast<std::uintptr_t>(b.data) / sizeof(double) % 8
                                : 0;
   // A copy of Q's rows, each side by side, saves each pair a line of Q from

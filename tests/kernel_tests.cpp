@@ -260,7 +260,7 @@ TEST_P(KernelTest, WeightedWithBAtEveryPlaceInALine) {
   // loops that align their loads of b must not let anything beside b in.
   unsigned seed = 5500;
   for (std::size_t dim : {24, 100, 200, 256, 264}) {
-    for (std::size_t n_b : {1, 2, 5}) {
+    for (std::size_t n_b : {1, 2, 5, 17}) {
       const std::size_t n_a = 3;
       auto a = random_values(dim * n_a, seed++);
       auto Q = random_values(n_a * n_b, seed++);
