@@ -191,8 +191,14 @@ void weighted_avx512(MatrixView a, MatrixView b, MatrixView Q, MatrixView c) {
   // 600-1000 columns; with 8 rows 10-19% at D = 24-64 and 300 or 500 columns,
   // and up to 10% at D = 96-256. Groups of 2 rows (up to 2048 columns) ran
   // 4-30% faster at D = 16-64, but 2-7% slower at D = 80-128 and even beyond.
+  // Where b and the lines of Q that a row reads fit L1 together, they stay
+  // there from row to row and the copy only costs: 5-40% slower at D = 8-128
+  // up to 7/8 of its 48 KB (D = 8 with 300 columns, 64 with 72), faster
+  // beyond (D = 8 with 400, 64 with 80).
+  const std::size_t row_bytes = b.cols * (a.rows * sizeof(double) + 64);
+  const bool fits_l1 = row_bytes <= l1_data_cache_bytes() / 8 * 7;
   alignas(64) double buffer[weighting::kStagedWeights];
-  const weighting::WeightRows rows(Q, buffer, a.rows <= 64 ? 2 : 4, true);
+  const weighting::WeightRows rows(Q, buffer, fits_l1 ? 0 : a.rows <= 64 ? 2 : 4, true);
   weighting::coordinate_passes<8, kSweepVectors, true>(
       a, b, c,
       [&](auto nv, std::size_t k0, std::size_t count, std::size_t first_lead) {

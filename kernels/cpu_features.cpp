@@ -1,6 +1,6 @@
 // Which instruction set runs: what this build contains, capped on x86 by
 // what the CPU reports (CPUID) and the operating system saves on context
-// switches (XGETBV); and the L2 size that the tile loop blocks for. Read once
+// switches (XGETBV); and the cache sizes that the loops block for. Read once
 // per process. On 64-bit Arm, NEON (AdvSIMD) is part of every CPU, so a
 // build that contains it always runs it.
 #include <atomic>
@@ -86,12 +86,35 @@ std::size_t detect_l2_bytes() {
   if (cpuid(0x80000000U, 0).eax < 0x80000006U) return 0;
   return static_cast<std::size_t>(cpuid(0x80000006U, 0).ecx >> 16) * 1024;
 }
+
+// The L1 data cache: Intel describes each cache in leaf 4 (ways, partitions,
+// line size and sets, each minus one), AMD in leaf 0x80000005 (ECX bits
+// 31-24, in KB; its leaf 4 reports no caches). 0 where neither does.
+std::size_t detect_l1d_bytes() {
+  if (cpuid(0, 0).eax >= 4) {
+    for (std::uint32_t index = 0; index < 16; ++index) {
+      const CpuidResult r = cpuid(4, index);
+      const std::uint32_t type = r.eax & 0x1F;
+      if (type == 0) break;
+      if (type == 1 && ((r.eax >> 5) & 0x7) == 1) {
+        return std::size_t{(r.ebx >> 22) + 1} * (((r.ebx >> 12) & 0x3FF) + 1) *
+               ((r.ebx & 0xFFF) + 1) * (std::size_t{r.ecx} + 1);
+      }
+    }
+  }
+  if (cpuid(0x80000000U, 0).eax < 0x80000005U) return 0;
+  return static_cast<std::size_t>(cpuid(0x80000005U, 0).ecx >> 24) * 1024;
+}
 #else
 InstructionSet detect_cpu() {
   return InstructionSet::scalar;
 }
 
 std::size_t detect_l2_bytes() {
+  return 0;
+}
+
+std::size_t detect_l1d_bytes() {
   return 0;
 }
 #endif
@@ -127,22 +150,33 @@ int cpu_level() {
   return level;
 }
 
-// The L2 size, read once like the level. 0 means not yet detected.
+// The cache sizes, read once like the level. 0 means not yet detected.
 std::atomic<std::size_t> detected_l2_bytes{0};
+std::atomic<std::size_t> detected_l1d_bytes{0};
+
+// detected, or detect() the first time; fallback where the CPU reports none.
+std::size_t cache_bytes(std::atomic<std::size_t>& detected, std::size_t (*detect)(),
+                        std::size_t fallback) {
+  std::size_t bytes = detected.load(std::memory_order_relaxed);
+  if (bytes == 0) {
+    bytes = detect();
+    if (bytes == 0) bytes = fallback;
+    detected.store(bytes, std::memory_order_relaxed);
+  }
+  return bytes;
+}
 
 }  // namespace
 
+// Not reported (and never read on other than x86): 256 KB of L2 and 32 KB of
+// L1, the smallest of the cores the vector variants run on (Intel's client
+// cores from Haswell on); a smaller block only costs a little more streaming.
 std::size_t l2_cache_bytes() {
-  std::size_t bytes = detected_l2_bytes.load(std::memory_order_relaxed);
-  if (bytes == 0) {
-    bytes = detect_l2_bytes();
-    // Not reported (and never read on other than x86): 256 KB, the smallest
-    // L2 of the cores the vector variants run on (Intel's client cores from
-    // Haswell on); a smaller block only costs a little more streaming.
-    if (bytes == 0) bytes = std::size_t{256} * 1024;
-    detected_l2_bytes.store(bytes, std::memory_order_relaxed);
-  }
-  return bytes;
+  return cache_bytes(detected_l2_bytes, detect_l2_bytes, std::size_t{256} * 1024);
+}
+
+std::size_t l1_data_cache_bytes() {
+  return cache_bytes(detected_l1d_bytes, detect_l1d_bytes, std::size_t{32} * 1024);
 }
 
 const char* instruction_set_name(InstructionSet isa) {

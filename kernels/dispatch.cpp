@@ -43,17 +43,18 @@ void weighted_coordinate_sums(InstructionSet isa, MatrixView a, MatrixView b, Ma
 #endif
 #if defined(KORVANE_HAVE_AVX512)
     case InstructionSet::avx512:
-      // Up to 16 coordinates the 512-bit loop wins only where it copies Q's
-      // rows in groups (see WeightRows) and each row is long enough to pay
-      // for it: on AMD Zen 5, 1.15-1.3x faster than the 256-bit loop at
-      // D = 5-16 with 160-1024 columns of b, and from 1025 to 2048 columns
-      // 1.05-1.27x at D = 16 and about even at D = 5-12; but 1.1-1.8x slower
-      // with Q read in place, and about even with 8-128 columns. At D = 3-4
-      // one ymm chain is quicker than one zmm chain (1.1-1.7x on Zen 5, about
-      // 13% on Zen 4). Called from here, the two loops' stack buffers are
-      // never on the stack at once.
+      // Up to 16 coordinates the 512-bit loop wins only where it keeps Q's
+      // lines of a row in L1 or copies Q's rows in groups (see WeightRows),
+      // and each row is long enough to pay for it: on AMD Zen 5, 1.05-1.5x
+      // faster than the 256-bit loop at D = 5-16 with 32-2048 columns of b
+      // (most at D = 12-16), but slower with fewer columns (up to 1.4x at
+      // D = 8 with 8) or with Q read in place from L2 (1.1-1.8x). At D <= 4
+      // one ymm chain is quicker than one zmm chain from 24 columns on (up to
+      // 1.15x on Zen 5, about 13% on Zen 4; with 8-16 columns the zmm chain
+      // was up to 1.4x quicker, a corner left to the 256-bit loop). Called
+      // from here, the two loops' stack buffers are never on the stack at once.
       if (a.rows > 16 ||
-          (a.rows > 4 && b.cols > 128 && b.cols <= weighting::columns_for_groups_of(2))) {
+          (a.rows > 4 && b.cols >= 32 && b.cols <= weighting::columns_for_groups_of(2))) {
         variants::weighted_avx512(a, b, Q, c);
       } else {
         variants::weighted_avx2(a, b, Q, c);

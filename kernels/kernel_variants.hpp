@@ -25,9 +25,11 @@ bool instruction_set_available(InstructionSet isa);
 // once per process; concurrent first calls are safe.
 InstructionSet active_instruction_set();
 
-// The L2 cache per core in bytes, from CPUID, read once per process like the
-// level; 256 KB where the CPU does not report it (and off x86).
+// The L2 cache per core and the L1 data cache in bytes, from CPUID, read once
+// per process like the level; 256 KB and 32 KB where the CPU does not report
+// them (and off x86).
 std::size_t l2_cache_bytes();
+std::size_t l1_data_cache_bytes();
 
 // Run one variant. Precondition: instruction_set_available(isa).
 void pairwise_squared_distances(InstructionSet isa, MatrixView a, MatrixView b, MatrixView C);
