@@ -555,6 +555,20 @@ TEST(Dispatch, ActiveVariantIsAvailableAndPublicEntryPointsUseIt) {
       bitwise_equal(c.data(), reference::weighted(a.data(), b.data(), Q.data(), 7, 30, 20)));
 }
 
+// The cache sizes the loops block for: detected once, the same at every call,
+// and within what any core has (a fallback where the CPU reports none).
+TEST(Dispatch, CacheSizesArePlausible) {
+  const std::size_t l1 = korvane::l1_data_cache_bytes();
+  const std::size_t l2 = korvane::l2_cache_bytes();
+  EXPECT_GE(l1, std::size_t{16} << 10);
+  EXPECT_LE(l1, std::size_t{1} << 20);
+  EXPECT_GE(l2, std::size_t{128} << 10);
+  EXPECT_LE(l2, std::size_t{64} << 20);
+  EXPECT_GT(l2, l1);
+  EXPECT_EQ(korvane::l1_data_cache_bytes(), l1);
+  EXPECT_EQ(korvane::l2_cache_bytes(), l2);
+}
+
 // Each x86 level runs on every CPU that runs the one above it, and the active
 // level is the highest available.
 TEST(Dispatch, X86LevelsFormALadder) {
