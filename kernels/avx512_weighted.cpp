@@ -171,7 +171,8 @@ void weighted_block(const MatrixView& a, const MatrixView& b, const weighting::W
 
 }  // namespace
 
-// Correct for any D; the dispatcher sends most D <= 16 to the 256-bit loop.
+// Correct for any D; the dispatcher sends D <= 4, and D <= 16 with few or
+// many columns of b, to the 256-bit loop.
 void weighted_avx512(MatrixView a, MatrixView b, MatrixView Q, MatrixView c) {
   // With D a multiple of 8, every column of b starts at the same place in a
   // 64-byte line; the passes then start that many coordinates early (lanes

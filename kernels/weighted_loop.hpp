@@ -74,7 +74,7 @@ inline bool asks_for_next_group(std::size_t vectors, std::size_t n_a, std::size_
 // The stack buffer of WeightRows: 32 KB, whatever the input size.
 constexpr std::size_t kStagedWeights = 4096;
 
-// The most columns of Q for which WeightRows can copy groups of rows rows.
+// The most columns of Q for which WeightRows can copy groups of that many rows.
 constexpr std::size_t columns_for_groups_of(std::size_t rows) {
   return kStagedWeights / rows;
 }
@@ -89,10 +89,10 @@ constexpr std::size_t columns_for_groups_of(std::size_t rows) {
 // groups that share lines (8, 4 or 2 rows, as many as fit the stack buffer;
 // the first group may be shorter, so that the others start at a line), each
 // group copied into the buffer first. Otherwise every row is read in place,
-// unless the kernel asks for groups wherever they fit. Measured on AMD Zen 5 with 256 to
-// 4096 rows of Q (multiples of 256): 1.6-2.4x faster at D = 3 to 32, 1.1x at
-// D = 64 to 256; with multiples of 128 only (four sets) the copy gained
-// nothing or lost on the 256-bit loop.
+// unless the kernel asks for groups wherever they fit. Measured on AMD Zen 5
+// with 256 to 4096 rows of Q (multiples of 256): 1.6-2.4x faster at D = 3 to
+// 32, 1.1x at D = 64 to 256; with multiples of 128 only (four sets) the copy
+// gained nothing or lost on the 256-bit loop.
 //
 // The copy keeps Q's layout, column by column (stride() is the group size,
 // so a row still takes a new line every 8 / group pairs), or with along_rows
