@@ -404,10 +404,10 @@ void print_table(const Limits& l, const std::map<std::string, double>& seconds) 
     }
   }
   // floor: one dependent add per pair, or 4 lane-operations per coordinate
-  // on all pipes. L2 bound: what each pair must bring from L2 or beyond at
-  // the measured rate, since the fixed order reads all of b again for every
-  // i: b's D coordinates and Q's weight (read in place, Q brings a whole
-  // line per pair; copied, a line per 8 pairs).
+  // on all pipes. L2 bound: the least each pair must bring from L2 or beyond
+  // at the measured rate, since the fixed order reads all of b again for
+  // every i: b's D coordinates and Q's 8-byte weight (read in place, Q in
+  // fact brings a whole line per pair; copied side by side, a line per 8).
   std::printf("\n%-30s %-8s %9s %9s %10s %9s %9s\n", "weighted", "variant", "ns/pair", "floor",
               "x floor", "L2 bound", "x L2");
   for (const Shape& s : kWeightedShapes) {

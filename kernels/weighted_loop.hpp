@@ -105,10 +105,10 @@ class WeightRows {
   // wherever at least fewest_rows fit, Q's columns lying where they may; with
   // 0, only where they lie a multiple of 2 KB apart.
   WeightRows(const MatrixView& Q, double* buffer, std::size_t fewest_rows, bool along_rows)
-      : Q_(Q), buffer_(buffer), along_rows_(along_rows) {
+      : Q_(Q), buffer_(buffer), along_rows_(along_rows), columns_share_sets_(Q.rows % 256 == 0) {
     const std::size_t fit = Q.cols > 0 ? kStagedWeights / Q.cols : 0;
     group_ = 1;
-    if (Q.rows % 256 == 0 || (fewest_rows > 0 && fit >= fewest_rows)) {
+    if (columns_share_sets_ || (fewest_rows > 0 && fit >= fewest_rows)) {
       while (group_ < 8 && 2 * group_ <= fit) group_ *= 2;
     }
     if (group_ == 1) return;
@@ -132,7 +132,7 @@ class WeightRows {
       const std::size_t n = Q_.cols;
       const std::size_t ld = Q_.rows;
       std::size_t j = 0;
-      for (; ld % 256 != 0 && j + 4 <= n; j += 4, column += 4 * ld) {
+      for (; !columns_share_sets_ && j + 4 <= n; j += 4, column += 4 * ld) {
         for (std::size_t r = 0; r < rows; ++r) {
           double* out = buffer_ + (first + r) * n + j;
           out[0] = column[r];
@@ -159,6 +159,7 @@ class WeightRows {
   const MatrixView& Q_;
   double* buffer_;
   bool along_rows_;
+  bool columns_share_sets_;  // Q's columns a multiple of 2 KB apart
   std::size_t group_;
   std::size_t shift_ = 0;
 };
