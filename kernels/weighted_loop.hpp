@@ -2,6 +2,10 @@
 // units: c is computed in passes of at most Lanes * MaxVectors coordinates,
 // each pass one sweep over all pairs with its sums held in registers. Every
 // c(k) still receives its terms in pair order, whatever the pass.
+//
+// Everything here has internal linkage: each unit compiles it with its own
+// instruction-set flags, and a shared inline copy could carry one unit's
+// instructions into another's code.
 #ifndef KORVANE_KERNELS_WEIGHTED_LOOP_HPP
 #define KORVANE_KERNELS_WEIGHTED_LOOP_HPP
 
@@ -14,6 +18,7 @@
 #include "kernel_variants.hpp"
 
 namespace korvane::weighting {
+namespace {
 
 // Calls f(std::integral_constant<std::size_t, n>{}) for the n in 1 .. N
 // that equals vectors.
@@ -164,6 +169,7 @@ class WeightRows {
   std::size_t shift_ = 0;
 };
 
+}  // namespace
 }  // namespace korvane::weighting
 
 #endif
