@@ -84,6 +84,13 @@ constexpr std::size_t columns_for_groups_of(std::size_t rows) {
   return kStagedWeights / rows;
 }
 
+// The copy of WeightRows where a unit has none of its own.
+struct ElementCopy {
+  std::size_t operator()(const double*, std::size_t, std::size_t, double*, std::size_t) const {
+    return 0;
+  }
+};
+
 // The rows of Q as a kernel reads them: weights(i)[j * stride()] is Q(i, j),
 // once stage(i) has been called for every i with starts_group(i).
 //
@@ -122,24 +129,31 @@ class WeightRows {
   bool staged() const { return group_ > 1; }
   std::size_t stride() const { return staged() ? (along_rows_ ? 1 : group_) : Q_.rows; }
   bool starts_group(std::size_t i) const { return i == 0 || place(i) == 0; }
-  // Copies the group that starts at row i0.
-  void stage(std::size_t i0) const {
+  // Copies the group that starts at row i0. With along_rows, a unit's own
+  // copy_columns(column, ld, rows, out, n) may copy the leading columns
+  // first, out[r * n + j] taking column[r + j * ld] for r < rows, and return
+  // how many it copied.
+  template <class CopyColumns = ElementCopy>
+  void stage(std::size_t i0, CopyColumns copy_columns = {}) const {
     if (!staged()) return;
     const std::size_t first = place(i0);
     const std::size_t left = Q_.rows - i0;
     const std::size_t rows = left < group_ - first ? left : group_ - first;
     const double* column = Q_.data + i0;
     if (along_rows_) {
-      // Four columns at a time, each row's four weights stored side by side:
-      // 1.3-1.6x quicker than one column at a time where Q's lines come from
-      // L2, but 10-15% slower where its columns lie a multiple of 2 KB apart
-      // and its lines come from L3 or memory.
+      // The unit's copy, then four columns at a time, each row's four weights
+      // stored side by side: 1.3-1.6x quicker than one column at a time where
+      // Q's lines come from L2. Where its columns lie a multiple of 2 KB apart
+      // and its lines come from L3 or memory, both are slower (10-15% for the
+      // four, 1.4x for the AVX-512 one) and every column is copied alone.
       const std::size_t n = Q_.cols;
       const std::size_t ld = Q_.rows;
-      std::size_t j = 0;
+      double* const out_rows = buffer_ + first * n;
+      std::size_t j = columns_share_sets_ ? 0 : copy_columns(column, ld, rows, out_rows, n);
+      column += j * ld;
       for (; !columns_share_sets_ && j + 4 <= n; j += 4, column += 4 * ld) {
         for (std::size_t r = 0; r < rows; ++r) {
-          double* out = buffer_ + (first + r) * n + j;
+          double* out = out_rows + r * n + j;
           out[0] = column[r];
           out[1] = column[ld + r];
           out[2] = column[2 * ld + r];
@@ -147,7 +161,7 @@ class WeightRows {
         }
       }
       for (; j < n; ++j, column += ld)
-        for (std::size_t r = 0; r < rows; ++r) buffer_[(first + r) * n + j] = column[r];
+        for (std::size_t r = 0; r < rows; ++r) out_rows[r * n + j] = column[r];
     } else {
       for (std::size_t j = 0; j < Q_.cols; ++j, column += Q_.rows)
         for (std::size_t r = 0; r < rows; ++r) buffer_[j * group_ + first + r] = column[r];
