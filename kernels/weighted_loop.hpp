@@ -59,6 +59,13 @@ void coordinate_passes(const MatrixView& a, const MatrixView& b, const MatrixVie
   }
 }
 
+// Whether an n_a x n_b Q holds more than 8 times the L2 cache, so that its
+// lines come from L3 or memory.
+inline bool q_far_larger_than_caches(std::size_t n_a, std::size_t n_b) {
+  const std::size_t large_q = 8 * l2_cache_bytes() / sizeof(double);  // elements
+  return n_b > 0 && n_a > large_q / n_b;
+}
+
 // Whether a kernel reading Q in place with this many vectors of sums should
 // ask for the next row group's lines of Q. Rows i to i + 7 share Q's lines,
 // so while this group of rows runs, the lines of the next group can be asked
@@ -72,10 +79,6 @@ void coordinate_passes(const MatrixView& a, const MatrixView& b, const MatrixVie
 // loop and 9-19% at D = 20-24 on the AVX-512 one, with 1500 x 1500 and
 // 2000 x 2000 pairs; with Q at 8 MB or less it gained nothing, or cost up to
 // 10%).
-inline bool q_far_larger_than_caches(std::size_t n_a, std::size_t n_b) {
-  const std::size_t large_q = 8 * l2_cache_bytes() / sizeof(double);  // elements
-  return n_b > 0 && n_a > large_q / n_b;
-}
 inline bool asks_for_next_group(std::size_t vectors, std::size_t n_a, std::size_t n_b) {
   return vectors == 1 || (vectors <= 4 && q_far_larger_than_caches(n_a, n_b));
 }
