@@ -89,7 +89,8 @@ struct TransposedColumns {
   static std::size_t copy(const double* column, std::size_t ld, std::size_t rows, double* out,
                           std::size_t n) {
     const __mmask8 present = first_lanes(rows);
-    // Within 128-bit pairs: the even (low) or odd (high) pair of each half.
+    // For permutex2var: low takes elements 0-1 and 4-5 of both sources, high
+    // elements 2-3 and 6-7, a pair of the first source before the second's.
     const __m512i low = _mm512_set_epi64(13, 12, 5, 4, 9, 8, 1, 0);
     const __m512i high = _mm512_set_epi64(15, 14, 7, 6, 11, 10, 3, 2);
     std::size_t j = 0;
