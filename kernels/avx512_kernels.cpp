@@ -10,13 +10,6 @@
 // is always rounded on its own before it enters a sum.
 #include <immintrin.h>
 
-// GCC's own shuffle intrinsics start from _mm512_undefined_pd(), which its
-// -Wuninitialized then reports once inlined here.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wuninitialized"
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
-
 #include <array>
 #include <cstddef>
 #include <type_traits>

@@ -1,10 +1,17 @@
-// Lane masks shared by the AVX-512 units.
+// Shared by the AVX-512 units: lane masks, and quiet for a false warning.
 #ifndef KORVANE_KERNELS_AVX512_LANES_HPP
 #define KORVANE_KERNELS_AVX512_LANES_HPP
 
 #include <immintrin.h>
 
 #include <cstddef>
+
+// GCC's own shuffle intrinsics start from _mm512_undefined_pd(), which its
+// -Wuninitialized then reports once inlined into a unit that includes this.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 
 namespace korvane::variants {
 namespace {

@@ -4,13 +4,6 @@
 // loop's instantiations shared its unit). Contains no fused multiply-add.
 #include <immintrin.h>
 
-// GCC's own shuffle intrinsics start from _mm512_undefined_pd(), which its
-// -Wuninitialized then reports once inlined here.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wuninitialized"
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
-
 #include <cstddef>
 #include <cstdint>
 #include <type_traits>
