@@ -1,7 +1,6 @@
 // The public kernels: each call runs the best variant available.
 #include "exact_arithmetic.hpp"
 #include "kernel_variants.hpp"
-#include "weighted_loop.hpp"
 
 namespace korvane {
 
@@ -54,7 +53,7 @@ void weighted_coordinate_sums(InstructionSet isa, MatrixView a, MatrixView b, Ma
       // was up to 1.4x quicker, a corner left to the 256-bit loop). Called
       // from here, the two loops' stack buffers are never on the stack at once.
       if (a.rows > 16 ||
-          (a.rows > 4 && b.cols >= 32 && b.cols <= weighting::columns_for_groups_of(2))) {
+          (a.rows > 4 && b.cols >= 32 && b.cols <= weighting::kColumnsForGroupsOf2)) {
         variants::weighted_avx512(a, b, Q, c);
       } else {
         variants::weighted_avx2(a, b, Q, c);

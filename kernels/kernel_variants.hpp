@@ -31,6 +31,14 @@ InstructionSet active_instruction_set();
 std::size_t l2_cache_bytes();
 std::size_t l1_data_cache_bytes();
 
+namespace weighting {
+// The stack buffer in which the weighted loops copy rows of Q (see
+// WeightRows): 32 KB, whatever the input size.
+constexpr std::size_t kStagedWeights = 4096;
+// The most columns of Q for which that buffer holds groups of 2 rows.
+constexpr std::size_t kColumnsForGroupsOf2 = kStagedWeights / 2;
+}  // namespace weighting
+
 // Run one variant. Precondition: instruction_set_available(isa).
 void pairwise_squared_distances(InstructionSet isa, MatrixView a, MatrixView b, MatrixView C);
 void weighted_coordinate_sums(InstructionSet isa, MatrixView a, MatrixView b, MatrixView Q,

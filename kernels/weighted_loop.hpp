@@ -83,14 +83,6 @@ inline bool asks_for_next_group(std::size_t vectors, std::size_t n_a, std::size_
   return vectors == 1 || (vectors <= 4 && q_far_larger_than_caches(n_a, n_b));
 }
 
-// The stack buffer of WeightRows: 32 KB, whatever the input size.
-constexpr std::size_t kStagedWeights = 4096;
-
-// The most columns of Q for which WeightRows can copy groups of that many rows.
-constexpr std::size_t columns_for_groups_of(std::size_t rows) {
-  return kStagedWeights / rows;
-}
-
 // The copy of WeightRows where a unit has none of its own.
 struct ElementCopy {
   std::size_t operator()(const double*, std::size_t, std::size_t, double*, std::size_t) const {
