@@ -12,7 +12,8 @@
 //   add latency      one dependent chain of adds.
 // A weighted pair's floor is the larger of one add latency (each c(k) takes
 // one dependent add per pair) and 4 lane-operations per coordinate spread
-// over all pipes. Small D is compared with filling the result.
+// over all pipes; each weighted shape is also compared with merely reading
+// b as often as its loops must. Small D is compared with filling the result.
 //   build/bench/korvane_bench [--benchmark_filter=...]
 #include <benchmark/benchmark.h>
 
@@ -131,6 +132,9 @@ struct Problem {
   Placed a, b, q, result;
 };
 
+// The name of the weighted runs that only read b.
+constexpr const char* kReadsOfB = "b_reads";
+
 // The name of a weighted run with b on a line.
 std::string on_line(const std::string& variant) {
   return "b_on_line/" + variant;
@@ -158,6 +162,8 @@ void set_weighted_counters(benchmark::State& state, const Shape& s) {
       benchmark::Counter(pairs / cycles_per_second, benchmark::Counter::kIsIterationInvariantRate |
                                                         benchmark::Counter::kInvert);
 }
+
+void read_passes(const double* data, std::size_t count, int passes);
 
 void register_all() {
   std::vector<std::pair<InstructionSet, std::string>> variants;
@@ -214,6 +220,23 @@ void register_all() {
           }
           set_weighted_counters(st, s);
         });
+    // b alone, read end to end once per column of a, as the fixed order of
+    // terms makes every weighted loop read it: what reading b costs by
+    // itself, at this size and place. Not quite a bound: with b 16 bytes past
+    // a line, a loop whose arithmetic spaces out its loads took up to 5% less
+    // on AMD Zen 5 (D = 64).
+    for (const std::size_t b_offset : {kHostOffset, kOnLine}) {
+      const std::string how = b_offset == kOnLine ? on_line(kReadsOfB) : std::string(kReadsOfB);
+      benchmark::RegisterBenchmark(
+          shape_name("weighted", s, how.c_str()).c_str(), [s, b_offset](benchmark::State& st) {
+            Problem p(s, b_offset);
+            for (auto _ : st) {
+              read_passes(p.b.data(), s.dim * s.n_b, static_cast<int>(s.n_a));
+              benchmark::ClobberMemory();
+            }
+            set_weighted_counters(st, s);
+          });
+    }
     for (const auto& [isa, name] : variants) {
       for (const std::size_t b_offset : {kHostOffset, kOnLine}) {
         const std::string how = b_offset == kOnLine ? on_line(name) : name;
@@ -250,15 +273,17 @@ volatile double g_step = 1e-9;
 volatile double g_factor = 1.0;
 volatile double g_sink = 0.0;
 
-#if defined(KORVANE_BENCH_X86_LIMITS)
-// The same loops in 256-bit and, where the CPU has AVX-512, 512-bit vectors:
-// the wider ones are the limit when the core runs them at full width (AMD
-// Zen 5), and give the same lanes per ns when it splits them (Zen 4).
+// GCC's vectors of doubles, Bytes wide.
 template <int Bytes>
 struct Vector {
   typedef double type __attribute__((vector_size(Bytes)));
 };
 
+#if defined(KORVANE_BENCH_X86_LIMITS)
+// The same loops in 256-bit and, where the CPU has AVX-512, 512-bit vectors:
+// the wider ones are the limit when the core runs them at full width (AMD
+// Zen 5), and give the same lanes per ns when it splits them (Zen 4).
+//
 // Adds independent add chains beside Muls multiply chains: Adds + Muls
 // vector operations per trip. The mixed loops need more chains in flight on
 // a core that runs zmm at full width: seven of each fill the 16 ymm
@@ -332,33 +357,58 @@ __attribute__((noinline)) void add_chain(long adds) {
   g_sink = x;
 }
 
-// Reads a buffer of half the L2 cache (several times L1) over and over, in
-// 256-bit loads with independent sums: the rate at which L2 feeds the core.
-// Eight sums, so that add latency cannot bound it: four 256-bit sums with
-// a 3-cycle add (AMD Zen 4) would take at most 43 bytes per cycle.
-#if defined(KORVANE_BENCH_X86_LIMITS)
-__attribute__((target("avx2"), noinline))
-#else
-__attribute__((noinline))
-#endif
-void read_passes(const double* data, std::size_t count, int passes) {
-  typedef double V __attribute__((vector_size(32)));
+// Reads count doubles passes times over, in vectors of Bytes with eight
+// independent sums, so that add latency cannot bound it (four 256-bit sums
+// with a 3-cycle add, as on AMD Zen 4, would take at most 43 bytes per
+// cycle). The rest past whole vectors is read one double at a time.
+template <int Bytes>
+inline __attribute__((always_inline)) void read_passes_of(const double* data, std::size_t count,
+                                                          int passes) {
+  using V = typename Vector<Bytes>::type;
+  constexpr std::size_t kLanes = Bytes / sizeof(double);
   constexpr std::size_t kSums = 8;
   V s[kSums] = {};
+  double rest = 0.0;
   for (int p = 0; p < passes; ++p) {
-    for (std::size_t e = 0; e + 4 * kSums <= count; e += 4 * kSums) {
+    std::size_t e = 0;
+    for (; e + kLanes * kSums <= count; e += kLanes * kSums) {
 #pragma GCC unroll 8
       for (std::size_t q = 0; q < kSums; ++q) {
         V v;
-        std::memcpy(&v, data + e + 4 * q, sizeof v);
+        std::memcpy(&v, data + e + kLanes * q, sizeof v);
         s[q] = s[q] + v;
       }
     }
+    for (; e + kLanes <= count; e += kLanes) {
+      V v;
+      std::memcpy(&v, data + e, sizeof v);
+      s[0] = s[0] + v;
+    }
+    for (; e < count; ++e) rest = rest + data[e];
   }
   V total = s[0];
   for (std::size_t q = 1; q < kSums; ++q) total = total + s[q];
-  g_sink = total[0];
+  g_sink = total[0] + rest;
 }
+
+// The same in the widest vectors the variants use.
+#if defined(KORVANE_BENCH_X86_LIMITS)
+__attribute__((target("avx2"), noinline)) void read_passes_256(const double* data,
+                                                               std::size_t count, int passes) {
+  read_passes_of<32>(data, count, passes);
+}
+__attribute__((target("avx512f"), noinline)) void read_passes_512(const double* data,
+                                                                  std::size_t count, int passes) {
+  read_passes_of<64>(data, count, passes);
+}
+void read_passes(const double* data, std::size_t count, int passes) {
+  kWide ? read_passes_512(data, count, passes) : read_passes_256(data, count, passes);
+}
+#else
+__attribute__((noinline)) void read_passes(const double* data, std::size_t count, int passes) {
+  read_passes_of<32>(data, count, passes);
+}
+#endif
 
 struct Limits {
   double add_lanes_per_ns = 0;    // independent vector adds
@@ -391,6 +441,8 @@ Limits measure_limits() {
                          median_seconds([] { mixed_chains(kTrips); });
   l.add_latency_ns =
       median_seconds([] { add_chain(kTrips * 4); }) * 1e9 / static_cast<double>(kTrips * 4);
+  // Half the L2 cache (several times L1), read over and over: the rate at
+  // which L2 feeds the core.
   const std::vector<double> buffer(korvane::l2_cache_bytes() / 2 / sizeof(double), 1.0);
   const double bytes = static_cast<double>(buffer.size() * sizeof(double));
   const int passes = static_cast<int>(4e9 / bytes);
@@ -430,14 +482,18 @@ void print_table(const Limits& l, const std::map<std::string, double>& seconds) 
   std::printf("Bounds: add-port %.2f steps/ns, all-pipes %.2f steps/ns; L2 reads %.1f bytes/ns\n\n",
               l.add_port_steps_per_ns(), l.all_pipes_steps_per_ns(), l.l2_bytes_per_ns);
   const char* variants[] = {"scalar", "avx2", "avx2_fma", "avx512", "neon"};
-  std::printf("%-30s %-8s %9s %9s %10s %9s\n", "pairwise", "variant", "steps/ns", "add-port",
-              "all-pipes", "x fill");
+  // Each table's heading stands only above rows that the filter ran.
+  bool pairwise_rows = false;
   for (const Shape& s : kPairwiseShapes) {
     const double steps = static_cast<double>(s.dim) * static_cast<double>(s.n_a * s.n_b);
     const auto fill = seconds.find(shape_name("pairwise", s, "fill"));
     for (const char* v : variants) {
       const auto it = seconds.find(shape_name("pairwise", s, v));
       if (it == seconds.end()) continue;
+      if (!pairwise_rows)
+        std::printf("%-30s %-8s %9s %9s %10s %9s\n", "pairwise", "variant", "steps/ns", "add-port",
+                    "all-pipes", "x fill");
+      pairwise_rows = true;
       const double rate = steps * 1e-9 / it->second;
       std::printf("%-30s %-8s %9.2f %9.2f %10.2f", shape_label(s).c_str(), v, rate,
                   rate / l.add_port_steps_per_ns(), rate / l.all_pipes_steps_per_ns());
@@ -450,8 +506,8 @@ void print_table(const Limits& l, const std::map<std::string, double>& seconds) 
   // at the measured rate, since the fixed order reads all of b again for
   // every i: b's D coordinates and Q's 8-byte weight (read in place, Q in
   // fact brings a whole line per pair; copied side by side, a line per 8).
-  std::printf("\n%-30s %-9s %9s %9s %10s %9s %9s\n", "weighted", "variant", "ns/pair", "floor",
-              "x floor", "L2 bound", "x L2");
+  // b reads: the time to read b alone as often, at the same place.
+  bool weighted_rows = false;
   for (const Shape& s : kWeightedShapes) {
     const double pairs = static_cast<double>(s.n_a * s.n_b);
     const double floor_ns =
@@ -459,16 +515,31 @@ void print_table(const Limits& l, const std::map<std::string, double>& seconds) 
     const double l2_ns = (8.0 * static_cast<double>(s.dim) + 8.0) / l.l2_bytes_per_ns;
     for (const char* v : variants) {
       for (const bool line : {false, true}) {
-        const auto it = seconds.find(shape_name("weighted", s, line ? on_line(v).c_str() : v));
+        const auto find = [&](const std::string& how) {
+          return seconds.find(shape_name("weighted", s, (line ? on_line(how) : how).c_str()));
+        };
+        const auto it = find(v);
         if (it == seconds.end()) continue;
+        if (!weighted_rows)
+          std::printf("%s%-30s %-9s %9s %9s %10s %9s %9s %9s %9s\n", pairwise_rows ? "\n" : "",
+                      "weighted", "variant", "ns/pair", "floor", "x floor", "L2 bound", "x L2",
+                      "b reads", "x reads");
+        weighted_rows = true;
         const double ns = it->second * 1e9 / pairs;
-        std::printf("%-30s %-9s %9.2f %9.2f %10.2f %9.2f %9.2f\n", shape_label(s).c_str(),
+        std::printf("%-30s %-9s %9.2f %9.2f %10.2f %9.2f %9.2f", shape_label(s).c_str(),
                     (std::string(v) + (line ? "*" : "")).c_str(), ns, floor_ns, ns / floor_ns,
                     l2_ns, ns / l2_ns);
+        const auto reads = find(kReadsOfB);
+        if (reads != seconds.end()) {
+          const double reads_ns = reads->second * 1e9 / pairs;
+          std::printf(" %9.2f %9.2f", reads_ns, ns / reads_ns);
+        }
+        std::printf("\n");
       }
     }
   }
-  std::printf("* b on a 64-byte line; every other array, and b elsewhere, 16 bytes past one\n");
+  if (weighted_rows)
+    std::printf("* b on a 64-byte line; every other array, and b elsewhere, 16 bytes past one\n");
 }
 
 }  // namespace
