@@ -135,9 +135,9 @@ struct Problem {
 // The name of the weighted runs that only read b.
 constexpr const char* kReadsOfB = "b_reads";
 
-// The name of a weighted run with b on a line.
-std::string on_line(const std::string& variant) {
-  return "b_on_line/" + variant;
+// The name of a weighted run of how with b at b_offset.
+std::string placed_name(const std::string& how, std::size_t b_offset) {
+  return b_offset == kOnLine ? "b_on_line/" + how : how;
 }
 
 std::string shape_name(const char* kind, const Shape& s, const char* how) {
@@ -226,9 +226,9 @@ void register_all() {
     // a line, a loop whose arithmetic spaces out its loads took up to 5% less
     // on AMD Zen 5 (D = 64).
     for (const std::size_t b_offset : {kHostOffset, kOnLine}) {
-      const std::string how = b_offset == kOnLine ? on_line(kReadsOfB) : std::string(kReadsOfB);
       benchmark::RegisterBenchmark(
-          shape_name("weighted", s, how.c_str()).c_str(), [s, b_offset](benchmark::State& st) {
+          shape_name("weighted", s, placed_name(kReadsOfB, b_offset).c_str()).c_str(),
+          [s, b_offset](benchmark::State& st) {
             Problem p(s, b_offset);
             for (auto _ : st) {
               read_passes(p.b.data(), s.dim * s.n_b, static_cast<int>(s.n_a));
@@ -239,18 +239,17 @@ void register_all() {
     }
     for (const auto& [isa, name] : variants) {
       for (const std::size_t b_offset : {kHostOffset, kOnLine}) {
-        const std::string how = b_offset == kOnLine ? on_line(name) : name;
-        benchmark::RegisterBenchmark(shape_name("weighted", s, how.c_str()).c_str(),
-                                     [s, isa = isa, b_offset](benchmark::State& st) {
-                                       Problem p(s, b_offset);
-                                       for (auto _ : st) {
-                                         korvane::weighted_coordinate_sums(
-                                             isa, p.av(), p.bv(), p.qv(),
-                                             {s.dim, 1, p.result.data()});
-                                         benchmark::ClobberMemory();
-                                       }
-                                       set_weighted_counters(st, s);
-                                     });
+        benchmark::RegisterBenchmark(
+            shape_name("weighted", s, placed_name(name, b_offset).c_str()).c_str(),
+            [s, isa = isa, b_offset](benchmark::State& st) {
+              Problem p(s, b_offset);
+              for (auto _ : st) {
+                korvane::weighted_coordinate_sums(isa, p.av(), p.bv(), p.qv(),
+                                                  {s.dim, 1, p.result.data()});
+                benchmark::ClobberMemory();
+              }
+              set_weighted_counters(st, s);
+            });
       }
     }
   }
@@ -514,9 +513,9 @@ void print_table(const Limits& l, const std::map<std::string, double>& seconds) 
         std::max(l.add_latency_ns, 4.0 * static_cast<double>(s.dim) / l.mixed_lanes_per_ns);
     const double l2_ns = (8.0 * static_cast<double>(s.dim) + 8.0) / l.l2_bytes_per_ns;
     for (const char* v : variants) {
-      for (const bool line : {false, true}) {
+      for (const std::size_t b_offset : {kHostOffset, kOnLine}) {
         const auto find = [&](const std::string& how) {
-          return seconds.find(shape_name("weighted", s, (line ? on_line(how) : how).c_str()));
+          return seconds.find(shape_name("weighted", s, placed_name(how, b_offset).c_str()));
         };
         const auto it = find(v);
         if (it == seconds.end()) continue;
@@ -527,8 +526,8 @@ void print_table(const Limits& l, const std::map<std::string, double>& seconds) 
         weighted_rows = true;
         const double ns = it->second * 1e9 / pairs;
         std::printf("%-30s %-9s %9.2f %9.2f %10.2f %9.2f %9.2f", shape_label(s).c_str(),
-                    (std::string(v) + (line ? "*" : "")).c_str(), ns, floor_ns, ns / floor_ns,
-                    l2_ns, ns / l2_ns);
+                    (std::string(v) + (b_offset == kOnLine ? "*" : "")).c_str(), ns, floor_ns,
+                    ns / floor_ns, l2_ns, ns / l2_ns);
         const auto reads = find(kReadsOfB);
         if (reads != seconds.end()) {
           const double reads_ns = reads->second * 1e9 / pairs;
