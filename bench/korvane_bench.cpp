@@ -13,7 +13,8 @@
 // A weighted pair's floor is the larger of one add latency (each c(k) takes
 // one dependent add per pair) and 4 lane-operations per coordinate spread
 // over all pipes; each weighted shape is also compared with merely reading
-// b as often as its loops must. Small D is compared with filling the result.
+// b as often as its loops must, and Q in place. Small D is compared with
+// filling the result.
 //   build/bench/korvane_bench [--benchmark_filter=...]
 #include <benchmark/benchmark.h>
 
@@ -132,8 +133,9 @@ struct Problem {
   Placed a, b, q, result;
 };
 
-// The name of the weighted runs that only read b.
+// The names of the weighted runs that only read b, and only Q.
 constexpr const char* kReadsOfB = "b_reads";
+constexpr const char* kReadsOfQ = "q_reads";
 
 // The name of a weighted run of how with b at b_offset.
 std::string placed_name(const std::string& how, std::size_t b_offset) {
@@ -164,6 +166,7 @@ void set_weighted_counters(benchmark::State& state, const Shape& s) {
 }
 
 void read_passes(const double* data, std::size_t count, int passes);
+void read_weights_by_rows(const double* q, std::size_t n_a, std::size_t n_b);
 
 void register_all() {
   std::vector<std::pair<InstructionSet, std::string>> variants;
@@ -237,6 +240,15 @@ void register_all() {
             set_weighted_counters(st, s);
           });
     }
+    benchmark::RegisterBenchmark(shape_name("weighted", s, kReadsOfQ).c_str(),
+                                 [s](benchmark::State& st) {
+                                   Problem p(s);
+                                   for (auto _ : st) {
+                                     read_weights_by_rows(p.q.data(), s.n_a, s.n_b);
+                                     benchmark::ClobberMemory();
+                                   }
+                                   set_weighted_counters(st, s);
+                                 });
     for (const auto& [isa, name] : variants) {
       for (const std::size_t b_offset : {kHostOffset, kOnLine}) {
         benchmark::RegisterBenchmark(
@@ -409,6 +421,36 @@ __attribute__((noinline)) void read_passes(const double* data, std::size_t count
 }
 #endif
 
+// Q alone, one weight per pair in the fixed order (along each row of Q,
+// whose columns lie n_a doubles apart), each line asked for 16 pairs ahead
+// as the 512-bit loop asks for it, with eight independent sums: what reading
+// Q in place costs by itself. Where a row's lines outgrow L1, each pair
+// brings a line from L2 or beyond for the 8 bytes it uses.
+__attribute__((noinline)) void read_weights_by_rows(const double* q, std::size_t n_a,
+                                                    std::size_t n_b) {
+  constexpr std::size_t kAhead = 16;
+  double s[8] = {};
+  for (std::size_t i = 0; i < n_a; ++i) {
+    const double* row = q + i;
+    std::size_t j = 0;
+    for (; j + kAhead + 8 <= n_b; j += 8) {
+#pragma GCC unroll 8
+      for (std::size_t u = 0; u < 8; ++u) {
+        __builtin_prefetch(row + (j + u + kAhead) * n_a);
+        s[u] = s[u] + row[(j + u) * n_a];
+      }
+    }
+    for (; j + 8 <= n_b; j += 8) {
+#pragma GCC unroll 8
+      for (std::size_t u = 0; u < 8; ++u) s[u] = s[u] + row[(j + u) * n_a];
+    }
+    for (; j < n_b; ++j) s[0] = s[0] + row[j * n_a];
+  }
+  double total = 0.0;
+  for (const double x : s) total = total + x;
+  g_sink = total;
+}
+
 struct Limits {
   double add_lanes_per_ns = 0;    // independent vector adds
   double mixed_lanes_per_ns = 0;  // adds and multiplies mixed
@@ -505,8 +547,10 @@ void print_table(const Limits& l, const std::map<std::string, double>& seconds) 
   // at the measured rate, since the fixed order reads all of b again for
   // every i: b's D coordinates and Q's 8-byte weight (read in place, Q in
   // fact brings a whole line per pair; copied side by side, a line per 8).
-  // b reads: the time to read b alone as often, at the same place.
+  // b reads, Q reads: the time to read b alone as often, at the same place,
+  // and Q alone in place; x reads is against the slower of the two.
   bool weighted_rows = false;
+  bool reads_rows = false;
   for (const Shape& s : kWeightedShapes) {
     const double pairs = static_cast<double>(s.n_a * s.n_b);
     const double floor_ns =
@@ -520,18 +564,21 @@ void print_table(const Limits& l, const std::map<std::string, double>& seconds) 
         const auto it = find(v);
         if (it == seconds.end()) continue;
         if (!weighted_rows)
-          std::printf("%s%-30s %-9s %9s %9s %10s %9s %9s %9s %9s\n", pairwise_rows ? "\n" : "",
+          std::printf("%s%-30s %-9s %9s %9s %10s %9s %9s %9s %9s %9s\n", pairwise_rows ? "\n" : "",
                       "weighted", "variant", "ns/pair", "floor", "x floor", "L2 bound", "x L2",
-                      "b reads", "x reads");
+                      "b reads", "Q reads", "x reads");
         weighted_rows = true;
         const double ns = it->second * 1e9 / pairs;
         std::printf("%-30s %-9s %9.2f %9.2f %10.2f %9.2f %9.2f", shape_label(s).c_str(),
                     (std::string(v) + (b_offset == kOnLine ? "*" : "")).c_str(), ns, floor_ns,
                     ns / floor_ns, l2_ns, ns / l2_ns);
-        const auto reads = find(kReadsOfB);
-        if (reads != seconds.end()) {
-          const double reads_ns = reads->second * 1e9 / pairs;
-          std::printf(" %9.2f %9.2f", reads_ns, ns / reads_ns);
+        const auto b_reads = find(kReadsOfB);
+        const auto q_reads = seconds.find(shape_name("weighted", s, kReadsOfQ));
+        if (b_reads != seconds.end() && q_reads != seconds.end()) {
+          const double b_ns = b_reads->second * 1e9 / pairs;
+          const double q_ns = q_reads->second * 1e9 / pairs;
+          std::printf(" %9.2f %9.2f %9.2f", b_ns, q_ns, ns / std::max(b_ns, q_ns));
+          reads_rows = true;
         }
         std::printf("\n");
       }
@@ -539,6 +586,10 @@ void print_table(const Limits& l, const std::map<std::string, double>& seconds) 
   }
   if (weighted_rows)
     std::printf("* b on a 64-byte line; every other array, and b elsewhere, 16 bytes past one\n");
+  if (reads_rows)
+    std::printf(
+        "x reads: against the slower of b reads and Q reads (Q read in place; below 1 where the\n"
+        "loop copies rows of Q instead)\n");
 }
 
 }  // namespace
