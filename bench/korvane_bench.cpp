@@ -214,54 +214,41 @@ void register_all() {
     }
   }
   for (const Shape& s : kWeightedShapes) {
-    benchmark::RegisterBenchmark(
-        shape_name("weighted", s, "plain_loops").c_str(), [s](benchmark::State& st) {
-          Problem p(s);
-          for (auto _ : st) {
-            plain_weighted(p.av(), p.bv(), p.qv(), {s.dim, 1, p.result.data()});
-            benchmark::ClobberMemory();
-          }
-          set_weighted_counters(st, s);
-        });
+    // A weighted run named how, that calls run(p) on a problem with b at
+    // b_offset.
+    const auto weighted_run = [&s](const std::string& how, std::size_t b_offset, auto run) {
+      benchmark::RegisterBenchmark(
+          shape_name("weighted", s, placed_name(how, b_offset).c_str()).c_str(),
+          [s, b_offset, run](benchmark::State& st) {
+            Problem p(s, b_offset);
+            for (auto _ : st) {
+              run(p);
+              benchmark::ClobberMemory();
+            }
+            set_weighted_counters(st, s);
+          });
+    };
+    weighted_run("plain_loops", kHostOffset, [s](Problem& p) {
+      plain_weighted(p.av(), p.bv(), p.qv(), {s.dim, 1, p.result.data()});
+    });
     // b alone, read end to end once per column of a, as the fixed order of
     // terms makes every weighted loop read it: what reading b costs by
     // itself, at this size and place. Not quite a bound: with b 16 bytes past
     // a line, a loop whose arithmetic spaces out its loads took up to 5% less
     // on AMD Zen 5 (D = 64).
     for (const std::size_t b_offset : {kHostOffset, kOnLine}) {
-      benchmark::RegisterBenchmark(
-          shape_name("weighted", s, placed_name(kReadsOfB, b_offset).c_str()).c_str(),
-          [s, b_offset](benchmark::State& st) {
-            Problem p(s, b_offset);
-            for (auto _ : st) {
-              read_passes(p.b.data(), s.dim * s.n_b, static_cast<int>(s.n_a));
-              benchmark::ClobberMemory();
-            }
-            set_weighted_counters(st, s);
-          });
+      weighted_run(kReadsOfB, b_offset, [s](Problem& p) {
+        read_passes(p.b.data(), s.dim * s.n_b, static_cast<int>(s.n_a));
+      });
     }
-    benchmark::RegisterBenchmark(shape_name("weighted", s, kReadsOfQ).c_str(),
-                                 [s](benchmark::State& st) {
-                                   Problem p(s);
-                                   for (auto _ : st) {
-                                     read_weights_by_rows(p.q.data(), s.n_a, s.n_b);
-                                     benchmark::ClobberMemory();
-                                   }
-                                   set_weighted_counters(st, s);
-                                 });
+    weighted_run(kReadsOfQ, kHostOffset,
+                 [s](Problem& p) { read_weights_by_rows(p.q.data(), s.n_a, s.n_b); });
     for (const auto& [isa, name] : variants) {
       for (const std::size_t b_offset : {kHostOffset, kOnLine}) {
-        benchmark::RegisterBenchmark(
-            shape_name("weighted", s, placed_name(name, b_offset).c_str()).c_str(),
-            [s, isa = isa, b_offset](benchmark::State& st) {
-              Problem p(s, b_offset);
-              for (auto _ : st) {
-                korvane::weighted_coordinate_sums(isa, p.av(), p.bv(), p.qv(),
-                                                  {s.dim, 1, p.result.data()});
-                benchmark::ClobberMemory();
-              }
-              set_weighted_counters(st, s);
-            });
+        weighted_run(name, b_offset, [s, isa = isa](Problem& p) {
+          korvane::weighted_coordinate_sums(isa, p.av(), p.bv(), p.qv(),
+                                            {s.dim, 1, p.result.data()});
+        });
       }
     }
   }
@@ -556,6 +543,7 @@ void print_table(const Limits& l, const std::map<std::string, double>& seconds) 
     const double floor_ns =
         std::max(l.add_latency_ns, 4.0 * static_cast<double>(s.dim) / l.mixed_lanes_per_ns);
     const double l2_ns = (8.0 * static_cast<double>(s.dim) + 8.0) / l.l2_bytes_per_ns;
+    const auto q_reads = seconds.find(shape_name("weighted", s, kReadsOfQ));
     for (const char* v : variants) {
       for (const std::size_t b_offset : {kHostOffset, kOnLine}) {
         const auto find = [&](const std::string& how) {
@@ -573,7 +561,6 @@ void print_table(const Limits& l, const std::map<std::string, double>& seconds) 
                     (std::string(v) + (b_offset == kOnLine ? "*" : "")).c_str(), ns, floor_ns,
                     ns / floor_ns, l2_ns, ns / l2_ns);
         const auto b_reads = find(kReadsOfB);
-        const auto q_reads = seconds.find(shape_name("weighted", s, kReadsOfQ));
         if (b_reads != seconds.end() && q_reads != seconds.end()) {
           const double b_ns = b_reads->second * 1e9 / pairs;
           const double q_ns = q_reads->second * 1e9 / pairs;
