@@ -103,7 +103,15 @@ struct ElementCopy {
 // unless the kernel asks for groups wherever they fit. Measured on AMD Zen 5
 // with 256 to 4096 rows of Q (multiples of 256): 1.6-2.4x faster at D = 3 to
 // 32, 1.1x at D = 64 to 256; with multiples of 128 only (four sets) the copy
-// gained nothing or lost on the 256-bit loop.
+// gained nothing or lost on the 256-bit loop. Past 1024 columns only
+// groups of 2 fit, so each line of Q comes from L3 or memory four times,
+// and those reads wait on memory: a row's lines all fall into the same one
+// or two sets of L1 (12 lines each), so few can be in flight. At 1024 x
+// 2000 the copy alone takes 5.5-7 ns per column; with 512 to 2048 rows and
+// 2000 columns the loops run at 3-4 ns per pair at D = 3 and 16, against
+// 0.8-1.9 with 8 rows more, read in place. Reading these rows in place ran slower still
+// (4.7 at D = 3); the buffer would need 8 rows of every column to read each
+// line once.
 //
 // The copy keeps Q's layout, column by column (stride() is the group size,
 // so a row still takes a new line every 8 / group pairs), or with along_rows
