@@ -108,10 +108,10 @@ struct ElementCopy {
 // and those reads wait on memory: a row's lines all fall into the same one
 // or two sets of L1 (12 lines each), so few can be in flight. At 1024 x
 // 2000 the copy alone takes 5.5-7 ns per column; with 512 to 2048 rows and
-// 2000 columns the loops run at 3-4 ns per pair at D = 3 and 16, against
-// 0.8-1.9 with 8 rows more, read in place. Reading these rows in place ran slower still
-// (4.7 at D = 3); the buffer would need 8 rows of every column to read each
-// line once.
+// 2000 columns the loops take 2.7-4.6 ns per pair at D = 3 and 16, against
+// 0.8-1.9 with 8 rows more, read in place. Read in place, these rows ran
+// slower still (4.7 ns at D = 3); reading each line once would take a
+// buffer of 8 rows of every column.
 //
 // The copy keeps Q's layout, column by column (stride() is the group size,
 // so a row still takes a new line every 8 / group pairs), or with along_rows
