@@ -105,8 +105,8 @@ struct ElementCopy {
 // 32, 1.1x at D = 64 to 256; with multiples of 128 only (four sets) the copy
 // gained nothing or lost on the 256-bit loop. Past 1024 columns only
 // groups of 2 fit, so each line of Q comes from L3 or memory four times,
-// and those reads wait on memory: a row's lines all fall into the same one
-// or two sets of L1 (12 lines each), so few can be in flight. At 1024 x
+// and those reads wait on memory: the few sets of L1 that a row's lines
+// share (12 lines each) let few be in flight. At 1024 x
 // 2000 the copy alone takes 5.5-7 ns per column; with 512 to 2048 rows and
 // 2000 columns the loops take 2.7-4.6 ns per pair at D = 3 and 16, against
 // 0.8-1.9 with 8 rows more, read in place. Read in place, these rows ran
