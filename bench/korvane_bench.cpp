@@ -536,37 +536,42 @@ void print_table(const Limits& l, const std::map<std::string, double>& seconds) 
   // fact brings a whole line per pair; copied side by side, a line per 8).
   // b reads, Q reads: the time to read b alone as often, at the same place,
   // and Q alone in place; x reads is against the slower of the two.
-  bool weighted_rows = false;
+  const auto weighted_time = [&](const Shape& s, const std::string& how, std::size_t b_offset) {
+    const auto it = seconds.find(shape_name("weighted", s, placed_name(how, b_offset).c_str()));
+    return it == seconds.end() ? 0.0 : it->second;
+  };
+  // The reads columns stand in the heading only if some shape has both.
   bool reads_rows = false;
+  for (const Shape& s : kWeightedShapes)
+    for (const std::size_t b_offset : {kHostOffset, kOnLine})
+      reads_rows = reads_rows || (weighted_time(s, kReadsOfB, b_offset) > 0 &&
+                                  weighted_time(s, kReadsOfQ, kHostOffset) > 0);
+  bool weighted_rows = false;
   for (const Shape& s : kWeightedShapes) {
     const double pairs = static_cast<double>(s.n_a * s.n_b);
     const double floor_ns =
         std::max(l.add_latency_ns, 4.0 * static_cast<double>(s.dim) / l.mixed_lanes_per_ns);
     const double l2_ns = (8.0 * static_cast<double>(s.dim) + 8.0) / l.l2_bytes_per_ns;
-    const auto q_reads = seconds.find(shape_name("weighted", s, kReadsOfQ));
+    const double q_ns = weighted_time(s, kReadsOfQ, kHostOffset) * 1e9 / pairs;
+    const std::size_t offsets[] = {kHostOffset, kOnLine};
+    double b_ns[2];
+    for (int o = 0; o < 2; ++o) b_ns[o] = weighted_time(s, kReadsOfB, offsets[o]) * 1e9 / pairs;
     for (const char* v : variants) {
-      for (const std::size_t b_offset : {kHostOffset, kOnLine}) {
-        const auto find = [&](const std::string& how) {
-          return seconds.find(shape_name("weighted", s, placed_name(how, b_offset).c_str()));
-        };
-        const auto it = find(v);
-        if (it == seconds.end()) continue;
-        if (!weighted_rows)
-          std::printf("%s%-30s %-9s %9s %9s %10s %9s %9s %9s %9s %9s\n", pairwise_rows ? "\n" : "",
-                      "weighted", "variant", "ns/pair", "floor", "x floor", "L2 bound", "x L2",
-                      "b reads", "Q reads", "x reads");
+      for (int o = 0; o < 2; ++o) {
+        const std::size_t b_offset = offsets[o];
+        const double ns = weighted_time(s, v, b_offset) * 1e9 / pairs;
+        if (ns == 0) continue;
+        if (!weighted_rows) {
+          std::printf("%s%-30s %-9s %9s %9s %10s %9s %9s", pairwise_rows ? "\n" : "", "weighted",
+                      "variant", "ns/pair", "floor", "x floor", "L2 bound", "x L2");
+          std::printf(reads_rows ? " %9s %9s %9s\n" : "\n", "b reads", "Q reads", "x reads");
+        }
         weighted_rows = true;
-        const double ns = it->second * 1e9 / pairs;
         std::printf("%-30s %-9s %9.2f %9.2f %10.2f %9.2f %9.2f", shape_label(s).c_str(),
                     (std::string(v) + (b_offset == kOnLine ? "*" : "")).c_str(), ns, floor_ns,
                     ns / floor_ns, l2_ns, ns / l2_ns);
-        const auto b_reads = find(kReadsOfB);
-        if (b_reads != seconds.end() && q_reads != seconds.end()) {
-          const double b_ns = b_reads->second * 1e9 / pairs;
-          const double q_ns = q_reads->second * 1e9 / pairs;
-          std::printf(" %9.2f %9.2f %9.2f", b_ns, q_ns, ns / std::max(b_ns, q_ns));
-          reads_rows = true;
-        }
+        if (b_ns[o] > 0 && q_ns > 0)
+          std::printf(" %9.2f %9.2f %9.2f", b_ns[o], q_ns, ns / std::max(b_ns[o], q_ns));
         std::printf("\n");
       }
     }
