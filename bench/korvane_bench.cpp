@@ -540,10 +540,11 @@ void print_table(const Limits& l, const std::map<std::string, double>& seconds) 
     const auto it = seconds.find(shape_name("weighted", s, placed_name(how, b_offset).c_str()));
     return it == seconds.end() ? 0.0 : it->second;
   };
+  const std::size_t offsets[] = {kHostOffset, kOnLine};
   // The reads columns stand in the heading only if some shape has both.
   bool reads_rows = false;
   for (const Shape& s : kWeightedShapes)
-    for (const std::size_t b_offset : {kHostOffset, kOnLine})
+    for (const std::size_t b_offset : offsets)
       reads_rows = reads_rows || (weighted_time(s, kReadsOfB, b_offset) > 0 &&
                                   weighted_time(s, kReadsOfQ, kHostOffset) > 0);
   bool weighted_rows = false;
@@ -553,7 +554,6 @@ void print_table(const Limits& l, const std::map<std::string, double>& seconds) 
         std::max(l.add_latency_ns, 4.0 * static_cast<double>(s.dim) / l.mixed_lanes_per_ns);
     const double l2_ns = (8.0 * static_cast<double>(s.dim) + 8.0) / l.l2_bytes_per_ns;
     const double q_ns = weighted_time(s, kReadsOfQ, kHostOffset) * 1e9 / pairs;
-    const std::size_t offsets[] = {kHostOffset, kOnLine};
     double b_ns[2];
     for (int o = 0; o < 2; ++o) b_ns[o] = weighted_time(s, kReadsOfB, offsets[o]) * 1e9 / pairs;
     for (const char* v : variants) {

@@ -106,12 +106,12 @@ struct ElementCopy {
 // gained nothing or lost on the 256-bit loop. Past 1024 columns only
 // groups of 2 fit, so each line of Q comes from L3 or memory four times,
 // and those reads wait on memory: the few sets of L1 that a row's lines
-// share (12 lines each) let few be in flight. At 1024 x
-// 2000 the copy alone takes 5.5-7 ns per column; with 512 to 2048 rows and
-// 2000 columns the loops take 2.7-4.6 ns per pair at D = 3 and 16, against
-// 0.8-1.9 with 8 rows more, read in place. Read in place, these rows ran
-// slower still (4.7 ns at D = 3); reading each line once would take a
-// buffer of 8 rows of every column.
+// share (12 lines each) let few be in flight. At 1024 x 2000 the copy alone
+// takes 5.5-7 ns per column; with 512 to 2048 rows and 2000 columns the
+// loops take 2.7-4.6 ns per pair at D = 3 and 16, against 0.8-1.9 with 8
+// rows more, read in place. Read in place, these rows ran slower still
+// (4.7 ns at D = 3); reading each line once would take a buffer of 8 rows
+// of every column.
 //
 // The copy keeps Q's layout, column by column (stride() is the group size,
 // so a row still takes a new line every 8 / group pairs), or with along_rows
