@@ -470,7 +470,11 @@ Limits measure_limits() {
   l.add_latency_ns =
       median_seconds([] { add_chain(kTrips * 4); }) * 1e9 / static_cast<double>(kTrips * 4);
   // Half the L2 cache (several times L1), read over and over: the rate at
-  // which L2 feeds the core.
+  // which L2 feeds the core at its best. Smaller sets came slower on AMD
+  // Zen 5 (1 MB L2): 208-216 bytes/ns at 128-400 KB, the sizes of b in the
+  // weighted shapes at D = 16 and 64, against 230-280 at 512-600 KB (by
+  // where the buffer lay) and 163 at 1 MB. So the L2 bound in the table is
+  // this best rate; the b reads column gives the rate at b's own size.
   const std::vector<double> buffer(korvane::l2_cache_bytes() / 2 / sizeof(double), 1.0);
   const double bytes = static_cast<double>(buffer.size() * sizeof(double));
   const int passes = static_cast<int>(4e9 / bytes);
