@@ -590,9 +590,31 @@ void print_table(const Limits& l, const std::map<std::string, double>& seconds) 
 
 }  // namespace
 
+// Whether the command line only asks for the benchmarks' names, as
+// --benchmark_list_tests (or =true, =1): then nothing is measured.
+bool only_lists_names(int argc, char** argv) {
+  const std::string flag = "--benchmark_list_tests";
+  bool listing = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == flag) listing = true;
+    if (arg.rfind(flag + "=", 0) == 0) {
+      const std::string value = arg.substr(flag.size() + 1);
+      listing = value == "true" || value == "1" || value == "yes";
+    }
+  }
+  return listing;
+}
+
 int main(int argc, char** argv) {
   register_all();
+  const bool listing = only_lists_names(argc, argv);
   benchmark::Initialize(&argc, argv);
+  if (listing) {
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+  }
   const Limits before = measure_limits();
   RecordingReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
