@@ -19,6 +19,7 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -588,23 +589,25 @@ void print_table(const Limits& l, const std::map<std::string, double>& seconds) 
         "loop copies rows of Q instead)\n");
 }
 
-}  // namespace
-
 // Whether the command line only asks for the benchmarks' names, as
-// --benchmark_list_tests (or =true, =1): then nothing is measured.
+// --benchmark_list_tests does with no value or one that Google Benchmark
+// reads as true: then nothing is measured.
 bool only_lists_names(int argc, char** argv) {
   const std::string flag = "--benchmark_list_tests";
   bool listing = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == flag) listing = true;
-    if (arg.rfind(flag + "=", 0) == 0) {
-      const std::string value = arg.substr(flag.size() + 1);
-      listing = value == "true" || value == "1" || value == "yes";
-    }
+    if (arg.rfind(flag + "=", 0) != 0) continue;
+    std::string value = arg.substr(flag.size() + 1);
+    for (char& ch : value) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    listing = !value.empty() && value != "0" && value != "f" && value != "n" && value != "false" &&
+              value != "no" && value != "off";
   }
   return listing;
 }
+
+}  // namespace
 
 int main(int argc, char** argv) {
   register_all();
