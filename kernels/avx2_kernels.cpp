@@ -31,16 +31,20 @@ struct AddPipesOnly {
 // loop measured 8-15% slower at D = 3-8.
 template <std::size_t NV, bool Staged>
 void weighted_block(const MatrixView& a, const MatrixView& b, const weighting::WeightRows& rows,
-                    double* sums, std::size_t k0, std::size_t count) {
+                    double* sums, std::size_t k0, std::size_t count, std::size_t first,
+                    std::size_t end) {
   const std::size_t dim = a.rows;
   const std::size_t n_a = a.cols;
   const std::size_t n_b = b.cols;
   const __m256i tail = first_lanes(count - (NV - 1) * 4);
   __m256d acc[NV];
-  for_each_index<NV>([&](auto v) { acc[v] = _mm256_setzero_pd(); });
+  for_each_index<NV>([&](auto v) {
+    acc[v] = v < NV - 1 ? _mm256_loadu_pd(sums + k0 + 4 * v)
+                        : _mm256_maskload_pd(sums + k0 + 4 * v, tail);
+  });
   const std::size_t stride = rows.stride();
   const bool ask_next_group = !Staged && weighting::asks_for_next_group(NV, n_a, n_b);
-  for (std::size_t i = 0; i < n_a; ++i) {
+  for (std::size_t i = first; i < end; ++i) {
     if (Staged && rows.starts_group(i)) rows.stage(i);
     const double* ai = a.data + i * dim + k0;
     const double* weights = rows.weights(i);
@@ -88,16 +92,17 @@ void pairwise_avx2(MatrixView a, MatrixView b, MatrixView C) {
   tiling::pairwise<PairwiseTile<AddPipesOnly>>(a, b, C);
 }
 
-void weighted_avx2(MatrixView a, MatrixView b, MatrixView Q, MatrixView c) {
+void weighted_avx2(MatrixView a, MatrixView b, MatrixView Q, MatrixView c, std::size_t first,
+                   std::size_t end) {
   alignas(64) double buffer[weighting::kStagedWeights];
   // Copied rows side by side pay from four vectors of sums (see WeightRows).
-  const weighting::WeightRows rows(Q, buffer, 0, a.rows > 12);
+  const weighting::WeightRows rows(Q, buffer, 0, a.rows > 12, first);
   weighting::coordinate_passes<4, 8>(
-      a, b, c, [&](auto nv, std::size_t k0, std::size_t count, std::size_t) {
+      a, b, [&](auto nv, std::size_t k0, std::size_t count, std::size_t) {
         if (rows.staged()) {
-          weighted_block<decltype(nv)::value, true>(a, b, rows, c.data, k0, count);
+          weighted_block<decltype(nv)::value, true>(a, b, rows, c.data, k0, count, first, end);
         } else {
-          weighted_block<decltype(nv)::value, false>(a, b, rows, c.data, k0, count);
+          weighted_block<decltype(nv)::value, false>(a, b, rows, c.data, k0, count, first, end);
         }
       });
 }

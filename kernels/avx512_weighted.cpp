@@ -137,7 +137,8 @@ struct TransposedColumns {
 // instantiation serving both.
 template <std::size_t NV>
 void weighted_block(const MatrixView& a, const MatrixView& b, const weighting::WeightRows& rows,
-                    double* sums, std::size_t k0, std::size_t count, std::size_t lead) {
+                    double* sums, std::size_t k0, std::size_t count, std::size_t lead,
+                    std::size_t first, std::size_t end) {
   // Q's next lines are requested this many pairs ahead: a new line per pair.
   constexpr std::size_t kAhead = 16;
   const std::size_t dim = a.rows;
@@ -162,11 +163,13 @@ void weighted_block(const MatrixView& a, const MatrixView& b, const weighting::W
   alignas(64) double spilled_sums[8 * (in_memory > 0 ? in_memory : 1)];
   double* const spilled = unseen(spilled_sums);
   const auto spilled_at = [&](std::size_t v) { return spilled + 8 * (v + 1 - kSumRegisters); };
+  double* const out = lead_start(sums + k0, lead);
   for_each_index<NV>([&](auto v) {
+    const __m512d sum = _mm512_maskz_loadu_pd(mask(v), out + 8 * v);
     if constexpr (held_in_memory(v)) {
-      _mm512_storeu_pd(spilled_at(v), _mm512_setzero_pd());
+      _mm512_storeu_pd(spilled_at(v), sum);
     } else {
-      acc[v] = _mm512_setzero_pd();
+      acc[v] = sum;
     }
   });
   const std::size_t stride = rows.stride();
@@ -176,7 +179,7 @@ void weighted_block(const MatrixView& a, const MatrixView& b, const weighting::W
   constexpr bool point_in_registers = NV <= kPointRegisters;
   __m512d point[point_in_registers ? NV : 1];
   alignas(64) double point_copy[point_in_registers ? 1 : 8 * NV];
-  for (std::size_t i = 0; i < n_a; ++i) {
+  for (std::size_t i = first; i < end; ++i) {
     if (staged && rows.starts_group(i)) rows.stage(i, TransposedColumns{});
     const double* ai = lead_start(a.data + i * dim + k0, lead);
     const double* weights = rows.weights(i);
@@ -231,7 +234,6 @@ void weighted_block(const MatrixView& a, const MatrixView& b, const weighting::W
     for (; j + 1 < n_b; ++j) pair(j, std::false_type{});
     if (j < n_b) pair(j, std::true_type{});
   }
-  double* out = lead_start(sums + k0, lead);
   for_each_index<NV>([&](auto v) {
     const __m512d sum = held_in_memory(v) ? _mm512_loadu_pd(spilled_at(v)) : acc[v];
     _mm512_mask_storeu_pd(out + 8 * v, mask(v), sum);
@@ -242,7 +244,8 @@ void weighted_block(const MatrixView& a, const MatrixView& b, const weighting::W
 
 // Correct for any D; the dispatcher sends D <= 4, and D <= 16 with few or
 // many columns of b, to the 256-bit loop.
-void weighted_avx512(MatrixView a, MatrixView b, MatrixView Q, MatrixView c) {
+void weighted_avx512(MatrixView a, MatrixView b, MatrixView Q, MatrixView c, std::size_t first,
+                     std::size_t end) {
   // With D a multiple of 8, every column of b starts at the same place in a
   // 64-byte line; the passes then start that many coordinates early (lanes
   // masked off), so that all of b's loads are whole lines. That pays once
@@ -268,11 +271,11 @@ void weighted_avx512(MatrixView a, MatrixView b, MatrixView Q, MatrixView c) {
   const std::size_t row_bytes = b.cols * (a.rows * sizeof(double) + 64);
   const bool fits_l1 = row_bytes <= l1_data_cache_bytes() / 8 * 7;
   alignas(64) double buffer[weighting::kStagedWeights];
-  const weighting::WeightRows rows(Q, buffer, fits_l1 ? 0 : a.rows <= 64 ? 2 : 4, true);
+  const weighting::WeightRows rows(Q, buffer, fits_l1 ? 0 : a.rows <= 64 ? 2 : 4, true, first);
   weighting::coordinate_passes<8, kSweepVectors, true>(
-      a, b, c,
+      a, b,
       [&](auto nv, std::size_t k0, std::size_t count, std::size_t first_lead) {
-        weighted_block<decltype(nv)::value>(a, b, rows, c.data, k0, count, first_lead);
+        weighted_block<decltype(nv)::value>(a, b, rows, c.data, k0, count, first_lead, first, end);
       },
       lead);
 }

@@ -1,4 +1,6 @@
 // The public kernels: each call runs the best variant available.
+#include <cstddef>
+
 #include "exact_arithmetic.hpp"
 #include "kernel_variants.hpp"
 
@@ -34,10 +36,16 @@ void pairwise_squared_distances(InstructionSet isa, MatrixView a, MatrixView b, 
 
 void weighted_coordinate_sums(InstructionSet isa, MatrixView a, MatrixView b, MatrixView Q,
                               MatrixView c) {
+  for (std::size_t k = 0; k < a.rows; ++k) c.data[k] = 0.0;
+  continue_weighted_coordinate_sums(isa, a, b, Q, c, 0, a.cols);
+}
+
+void continue_weighted_coordinate_sums(InstructionSet isa, MatrixView a, MatrixView b, MatrixView Q,
+                                       MatrixView c, std::size_t first, std::size_t end) {
   switch (isa) {
 #if defined(KORVANE_HAVE_NEON)
     case InstructionSet::neon:
-      variants::weighted_neon(a, b, Q, c);
+      variants::weighted_neon(a, b, Q, c, first, end);
       return;
 #endif
 #if defined(KORVANE_HAVE_AVX512)
@@ -54,20 +62,20 @@ void weighted_coordinate_sums(InstructionSet isa, MatrixView a, MatrixView b, Ma
       // from here, the two loops' stack buffers are never on the stack at once.
       if (a.rows > 16 ||
           (a.rows > 4 && b.cols >= 32 && b.cols <= weighting::kColumnsForGroupsOf2)) {
-        variants::weighted_avx512(a, b, Q, c);
+        variants::weighted_avx512(a, b, Q, c, first, end);
       } else {
-        variants::weighted_avx2(a, b, Q, c);
+        variants::weighted_avx2(a, b, Q, c, first, end);
       }
       return;
 #endif
 #if defined(KORVANE_HAVE_AVX2)
     case InstructionSet::avx2_fma:
     case InstructionSet::avx2:
-      variants::weighted_avx2(a, b, Q, c);
+      variants::weighted_avx2(a, b, Q, c, first, end);
       return;
 #endif
     default:
-      variants::weighted_scalar(a, b, Q, c);
+      variants::weighted_scalar(a, b, Q, c, first, end);
       return;
   }
 }
@@ -78,6 +86,11 @@ void pairwise_squared_distances(MatrixView a, MatrixView b, MatrixView C) {
 
 void weighted_coordinate_sums(MatrixView a, MatrixView b, MatrixView Q, MatrixView c) {
   weighted_coordinate_sums(active_instruction_set(), a, b, Q, c);
+}
+
+void continue_weighted_coordinate_sums(MatrixView a, MatrixView b, MatrixView Q, MatrixView c,
+                                       std::size_t first, std::size_t end) {
+  continue_weighted_coordinate_sums(active_instruction_set(), a, b, Q, c, first, end);
 }
 
 }  // namespace korvane

@@ -38,6 +38,14 @@ void pairwise_squared_distances(MatrixView a, MatrixView b, MatrixView C);
 // Q.cols == b.cols, c.rows == a.rows, c.cols == 1.
 void weighted_coordinate_sums(MatrixView a, MatrixView b, MatrixView Q, MatrixView c);
 
+// The same sums continued: adds to the c(k) that c holds the terms of the
+// pairs of points first .. end - 1 of a (first <= end <= a.cols), i
+// outermost. Calls over consecutive ranges of a's points, or of b's columns
+// (with Q's same columns) within one point, on a c of +0.0 give the bits of
+// one weighted_coordinate_sums. Preconditions as above.
+void continue_weighted_coordinate_sums(MatrixView a, MatrixView b, MatrixView Q, MatrixView c,
+                                       std::size_t first, std::size_t end);
+
 }  // namespace korvane
 
 #endif

@@ -43,17 +43,26 @@ constexpr std::size_t kColumnsForGroupsOf2 = kStagedWeights / 2;
 void pairwise_squared_distances(InstructionSet isa, MatrixView a, MatrixView b, MatrixView C);
 void weighted_coordinate_sums(InstructionSet isa, MatrixView a, MatrixView b, MatrixView Q,
                               MatrixView c);
+void continue_weighted_coordinate_sums(InstructionSet isa, MatrixView a, MatrixView b, MatrixView Q,
+                                       MatrixView c, std::size_t first, std::size_t end);
 
+// The weighted variants continue c over the points first .. end - 1 of a
+// (see continue_weighted_coordinate_sums); the dispatcher clears c for
+// weighted_coordinate_sums.
 namespace variants {
 void pairwise_scalar(MatrixView a, MatrixView b, MatrixView C);
-void weighted_scalar(MatrixView a, MatrixView b, MatrixView Q, MatrixView c);
+void weighted_scalar(MatrixView a, MatrixView b, MatrixView Q, MatrixView c, std::size_t first,
+                     std::size_t end);
 void pairwise_avx2(MatrixView a, MatrixView b, MatrixView C);
-void weighted_avx2(MatrixView a, MatrixView b, MatrixView Q, MatrixView c);
+void weighted_avx2(MatrixView a, MatrixView b, MatrixView Q, MatrixView c, std::size_t first,
+                   std::size_t end);
 void pairwise_avx2_fma(MatrixView a, MatrixView b, MatrixView C);
 void pairwise_avx512(MatrixView a, MatrixView b, MatrixView C);
-void weighted_avx512(MatrixView a, MatrixView b, MatrixView Q, MatrixView c);
+void weighted_avx512(MatrixView a, MatrixView b, MatrixView Q, MatrixView c, std::size_t first,
+                     std::size_t end);
 void pairwise_neon(MatrixView a, MatrixView b, MatrixView C);
-void weighted_neon(MatrixView a, MatrixView b, MatrixView Q, MatrixView c);
+void weighted_neon(MatrixView a, MatrixView b, MatrixView Q, MatrixView c, std::size_t first,
+                   std::size_t end);
 }  // namespace variants
 
 }  // namespace korvane

@@ -135,15 +135,15 @@ constexpr std::size_t kWeightedVectors = 12;
 // order with the same rounding as the plain loop.
 template <std::size_t NV, bool Odd>
 void weighted_block(const MatrixView& a, const MatrixView& b, const MatrixView& Q, double* sums,
-                    std::size_t k0) {
+                    std::size_t k0, std::size_t first, std::size_t end) {
   constexpr std::size_t slots = NV > 0 ? NV : 1;
   const std::size_t dim = a.rows;
   const std::size_t n_a = a.cols;
   const std::size_t n_b = b.cols;
   float64x2_t acc[slots];
-  for (std::size_t v = 0; v < NV; ++v) acc[v] = vdupq_n_f64(0.0);
-  double acc_odd = 0.0;
-  for (std::size_t i = 0; i < n_a; ++i) {
+  for (std::size_t v = 0; v < NV; ++v) acc[v] = vld1q_f64(sums + k0 + 2 * v);
+  double acc_odd = Odd ? sums[k0 + 2 * NV] : 0.0;
+  for (std::size_t i = first; i < end; ++i) {
     const double* ai = a.data + i * dim + k0;
     float64x2_t av[slots];
     for (std::size_t v = 0; v < NV; ++v) av[v] = vld1q_f64(ai + 2 * v);
@@ -171,14 +171,14 @@ void weighted_block(const MatrixView& a, const MatrixView& b, const MatrixView& 
 // One pass over the pairs for count (1 to 2 * kWeightedVectors) coordinates.
 template <std::size_t NV = 0>
 void weighted_pass(const MatrixView& a, const MatrixView& b, const MatrixView& Q, double* sums,
-                   std::size_t k0, std::size_t count) {
+                   std::size_t k0, std::size_t count, std::size_t first, std::size_t end) {
   if constexpr (NV < kWeightedVectors) {
-    if (count / 2 != NV) return weighted_pass<NV + 1>(a, b, Q, sums, k0, count);
+    if (count / 2 != NV) return weighted_pass<NV + 1>(a, b, Q, sums, k0, count, first, end);
   }
   if (count % 2 != 0) {
-    weighted_block<NV, true>(a, b, Q, sums, k0);
+    weighted_block<NV, true>(a, b, Q, sums, k0, first, end);
   } else if constexpr (NV > 0) {
-    weighted_block<NV, false>(a, b, Q, sums, k0);
+    weighted_block<NV, false>(a, b, Q, sums, k0, first, end);
   }
 }
 
@@ -188,15 +188,13 @@ void pairwise_neon(MatrixView a, MatrixView b, MatrixView C) {
   tiling::pairwise<PairwiseTile>(a, b, C);
 }
 
-void weighted_neon(MatrixView a, MatrixView b, MatrixView Q, MatrixView c) {
-  if (a.cols == 0 || b.cols == 0) {
-    // No pairs: every sum stays +0.0, and Q's data may be null.
-    for (std::size_t k = 0; k < a.rows; ++k) c.data[k] = 0.0;
-    return;
-  }
+void weighted_neon(MatrixView a, MatrixView b, MatrixView Q, MatrixView c, std::size_t first,
+                   std::size_t end) {
+  // No pairs: every sum stays as it is, and Q's data may be null.
+  if (a.cols == 0 || b.cols == 0) return;
   constexpr std::size_t block = 2 * kWeightedVectors;
   for (std::size_t k0 = 0; k0 < a.rows; k0 += block) {
-    weighted_pass(a, b, Q, c.data, k0, a.rows - k0 < block ? a.rows - k0 : block);
+    weighted_pass(a, b, Q, c.data, k0, a.rows - k0 < block ? a.rows - k0 : block, first, end);
   }
 }
 

@@ -69,14 +69,14 @@ void pairwise_scalar(MatrixView a, MatrixView b, MatrixView C) {
   }
 }
 
-void weighted_scalar(MatrixView a, MatrixView b, MatrixView Q, MatrixView c) {
+void weighted_scalar(MatrixView a, MatrixView b, MatrixView Q, MatrixView c, std::size_t first,
+                     std::size_t end) {
   const std::size_t dim = a.rows;
   const std::size_t n_a = a.cols;
   const std::size_t n_b = b.cols;
   if (dim == 0) return;
   double* sums = c.data;
-  for (std::size_t k = 0; k < dim; ++k) sums[k] = 0.0;
-  for (std::size_t i = 0; i < n_a; ++i) {
+  for (std::size_t i = first; i < end; ++i) {
     const double* ai = a.data + i * dim;
     for (std::size_t j = 0; j < n_b; ++j) {
       const double w = Q.data[i + j * n_a];

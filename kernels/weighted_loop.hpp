@@ -35,14 +35,12 @@ void with_vector_count(std::size_t vectors, std::index_sequence<I...>, F&& f) {
 // first run has a lead, the given one (less than Lanes): the runs then start
 // at whole vectors from coordinate -lead. The runs take MaxVectors vectors
 // each but the last, or with Even, as equal a share of the vectors as whole
-// vectors allow. With no pairs every sum is +0.0 and Q's data may be null.
+// vectors allow. With no pairs every sum stays as it is and Q's data may be
+// null.
 template <std::size_t Lanes, std::size_t MaxVectors, bool Even = false, class Pass>
-void coordinate_passes(const MatrixView& a, const MatrixView& b, const MatrixView& c, Pass&& pass,
+void coordinate_passes(const MatrixView& a, const MatrixView& b, Pass&& pass,
                        std::size_t lead = 0) {
-  if (a.cols == 0 || b.cols == 0) {
-    for (std::size_t k = 0; k < a.rows; ++k) c.data[k] = 0.0;
-    return;
-  }
+  if (a.cols == 0 || b.cols == 0) return;
   const std::size_t span = a.rows == 0 ? 0 : a.rows + lead;  // from coordinate -lead
   const std::size_t vectors_in_all = (span + Lanes - 1) / Lanes;
   const std::size_t runs = (vectors_in_all + MaxVectors - 1) / MaxVectors;
@@ -130,8 +128,14 @@ class WeightRows {
   // With fewest_rows (2, 4 or 8), groups of as many rows as fit are copied
   // wherever at least fewest_rows fit, Q's columns lying where they may; with
   // 0, only where they lie a multiple of 2 KB apart.
-  WeightRows(const MatrixView& Q, double* buffer, std::size_t fewest_rows, bool along_rows)
-      : Q_(Q), buffer_(buffer), along_rows_(along_rows), columns_share_sets_(Q.rows % 256 == 0) {
+  // The kernel's rows start at first_row.
+  WeightRows(const MatrixView& Q, double* buffer, std::size_t fewest_rows, bool along_rows,
+             std::size_t first_row)
+      : Q_(Q),
+        buffer_(buffer),
+        along_rows_(along_rows),
+        columns_share_sets_(Q.rows % 256 == 0),
+        first_row_(first_row) {
     const std::size_t fit = Q.cols > 0 ? kStagedWeights / Q.cols : 0;
     group_ = 1;
     if (columns_share_sets_ || (fewest_rows > 0 && fit >= fewest_rows)) {
@@ -144,7 +148,7 @@ class WeightRows {
   }
   bool staged() const { return group_ > 1; }
   std::size_t stride() const { return staged() ? (along_rows_ ? 1 : group_) : Q_.rows; }
-  bool starts_group(std::size_t i) const { return i == 0 || place(i) == 0; }
+  bool starts_group(std::size_t i) const { return i == first_row_ || place(i) == 0; }
   // Copies the group that starts at row i0. With along_rows, a unit's own
   // copy_columns(column, ld, rows, out, n) may copy the leading columns
   // first, out[r * n + j] taking column[r + j * ld] for r < rows, and return
@@ -203,6 +207,7 @@ class WeightRows {
   double* buffer_;
   bool along_rows_;
   bool columns_share_sets_;  // Q's columns a multiple of 2 KB apart
+  std::size_t first_row_;
   bool asks_for_next_lines_ = false;
   std::size_t group_;
   std::size_t shift_ = 0;

@@ -81,6 +81,35 @@ class KernelTest : public ::testing::TestWithParam<InstructionSet> {
     return C;
   }
 
+  // The continued sums from +0.0 in pieces: a's points up to a third, the
+  // next point in two halves of b's columns (with Q's same columns), the rest
+  // in two ranges. Pieces may be empty. They must give the one call's bits.
+  void expect_continued_matches(const MatrixView& a, const MatrixView& b, const MatrixView& Q,
+                                const std::vector<double>& expected) {
+    const std::size_t n_a = a.cols;
+    const std::size_t n_b = b.cols;
+    GuardedResult c(a.rows, 1);
+    const MatrixView cv = c.fresh_view();
+    for (std::size_t k = 0; k < a.rows; ++k) cv.data[k] = 0.0;
+    const auto run = [&](std::size_t j0, std::size_t j1, std::size_t first, std::size_t end) {
+      const MatrixView b_part{b.rows, j1 - j0, b.data + j0 * b.rows};
+      const MatrixView Q_part{Q.rows, j1 - j0, Q.data + j0 * Q.rows};
+      korvane::continue_weighted_coordinate_sums(GetParam(), a, b_part, Q_part, cv, first, end);
+    };
+    const std::size_t third = n_a / 3;
+    run(0, n_b, 0, third);
+    if (third < n_a) {
+      run(0, n_b / 2, third, third + 1);
+      run(n_b / 2, n_b, third, third + 1);
+      const std::size_t later = third + 1 + (n_a - third - 1) / 2;
+      run(0, n_b, third + 1, later);
+      run(0, n_b, later, n_a);
+    }
+    EXPECT_TRUE(bitwise_equal(c.values(), expected))
+        << "continued: D=" << a.rows << " n_a=" << n_a << " n_b=" << n_b;
+    EXPECT_TRUE(c.guards_intact()) << "continued: wrote outside c";
+  }
+
   void expect_weighted_matches(std::vector<double>& a, std::vector<double>& b,
                                std::vector<double>& Q, std::size_t dim, std::size_t n_a,
                                std::size_t n_b, bool b_is_a = false) {
@@ -92,6 +121,7 @@ class KernelTest : public ::testing::TestWithParam<InstructionSet> {
     EXPECT_TRUE(bitwise_equal(c.values(), expected))
         << "D=" << dim << " n_a=" << n_a << " n_b=" << n_b;
     EXPECT_TRUE(c.guards_intact()) << "wrote outside c";
+    expect_continued_matches(av, bv, view(Q, n_a, n_b), expected);
   }
 
   // The same with random values and Q starting at each of the given places
@@ -113,6 +143,7 @@ class KernelTest : public ::testing::TestWithParam<InstructionSet> {
       const auto expected = reference::weighted(av.data, bv.data, Q, dim, n_a, n_b);
       EXPECT_TRUE(bitwise_equal(c.values(), expected))
           << "D=" << dim << " n_a=" << n_a << " n_b=" << n_b << " place=" << place;
+      expect_continued_matches(av, bv, MatrixView{n_a, n_b, Q}, expected);
     }
   }
 
@@ -551,8 +582,15 @@ TEST(Dispatch, ActiveVariantIsAvailableAndPublicEntryPointsUseIt) {
   std::vector<double> c(7);
   korvane::weighted_coordinate_sums(view(a, 7, 30), view(b, 7, 20), view(Q, 30, 20),
                                     MatrixView{7, 1, c.data()});
-  EXPECT_TRUE(
-      bitwise_equal(c.data(), reference::weighted(a.data(), b.data(), Q.data(), 7, 30, 20)));
+  const auto expected = reference::weighted(a.data(), b.data(), Q.data(), 7, 30, 20);
+  EXPECT_TRUE(bitwise_equal(c.data(), expected));
+  std::fill(c.begin(), c.end(), 0.0);
+  for (std::size_t first : {0, 11}) {
+    korvane::continue_weighted_coordinate_sums(view(a, 7, 30), view(b, 7, 20), view(Q, 30, 20),
+                                               MatrixView{7, 1, c.data()}, first,
+                                               first == 0 ? 11 : 30);
+  }
+  EXPECT_TRUE(bitwise_equal(c.data(), expected));
 }
 
 // The cache sizes the loops block for: detected once, the same at every call,
