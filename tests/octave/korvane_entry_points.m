@@ -151,6 +151,11 @@ cases(end + 1, :) = {'blocks, D=20', {randn(20, 3000), randn(20, 2000)}, 1};
 cases(end + 1, :) = {'blocks, D=200, shortest blocks', {randn(200, 10000), randn(200, 300)}, 1};
 cases(end + 1, :) = {'blocks, D=1000', {randn(1000, 50), randn(1000, 3000)}, 1};
 cases(end + 1, :) = {'blocks, self', {randn(64, 2500)}, 1};
+% Weighted: blocks of a's points, the last one short (a as b too); and
+% points whose pairs run in blocks of b's columns.
+cases(end + 1, :) = {'weighted blocks, D=20', {randn(20, 3001), randn(20, 500), randn(3001, 500)}, 1};
+cases(end + 1, :) = {'weighted blocks, a as b', {randn(3, 2000), [], randn(2000, 2000)}, 1};
+cases(end + 1, :) = {'weighted blocks within points', {randn(1, 2), randn(1, 2e6), randn(2, 2e6)}, 1};
 
 addpath(mex_folder);
 mex_module = which('korvane');
