@@ -1,6 +1,6 @@
 #!/bin/sh
-# Checks a built Windows module with objdump -p: it exports exactly one name,
-# mexFunction, undecorated; it imports from libmx.dll and libmex.dll exactly
+# Checks a built Windows module with objdump -p: it exports exactly two
+# names, undecorated: mexFunction and mexfilerequiredapiversion; it imports from libmx.dll and libmex.dll exactly
 # the names a module built with MATLAB's own headers for the large-array-dims
 # API imports for the operations the gateway calls (mxCreateDoubleMatrix and
 # mxGetNumberOfDimensions as their _730 entries, the others plain); and it
@@ -22,7 +22,9 @@ fail() {
 
 exports=$(echo "$headers" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' |
           sed -n 's/^[[:space:]]*\[ *[0-9]*\] //p')
-[ "$exports" = "mexFunction" ] || fail "exports '$(echo $exports)', not just mexFunction"
+exports=$(printf '%s\n' $exports | LC_ALL=C sort)
+[ "$(echo $exports)" = "mexFunction mexfilerequiredapiversion" ] ||
+  fail "exports '$(echo $exports)', not just mexFunction and mexfilerequiredapiversion"
 
 dlls=$(echo "$headers" | sed -n 's/^[[:space:]]*DLL Name: //p')
 for dll in $dlls; do
@@ -44,5 +46,5 @@ for host_library in libmx libmex; do
     fail "imports '$(echo $imported)' from $host_library.dll, not exactly '$(echo $expected)'"
 done
 
-[ $status -eq 0 ] && echo "$module: exports mexFunction only; imports: $(echo $dlls)"
+[ $status -eq 0 ] && echo "$module: exports $(echo $exports); imports: $(echo $dlls)"
 exit $status

@@ -10,7 +10,9 @@
 // no module imports), and refuses the module otherwise:
 // Windows' loader fails such a load ("The specified procedure could not be
 // found"), but Wine's fills a missing import with a stub and loads anyway.
-// With --refused, the module must be refused.
+// Once the module is loaded, the host asks it for the API it was built for,
+// as MATLAB does (mexfilerequiredapiversion), and refuses it unless the
+// answer is that of mex -R2017b. With --refused, the module must be refused.
 //
 // Usage: windows_host_tests [--refused] [path to module]
 #include <windows.h>
@@ -221,6 +223,22 @@ std::string missing_import(HMODULE image,
   return "";
 }
 
+// Why a loaded module must be refused for the API it declares, or an empty
+// string: it must answer as mex -R2017b's modules do, built by R2018a
+// (0x2018a) for the separate-complex, large-array-dims API (0x07300000).
+std::string api_refusal(HMODULE module) {
+  using ApiVersion = void (*)(unsigned int*, unsigned int*);
+  const auto api_version = symbol<ApiVersion>(module, "mexfilerequiredapiversion");
+  if (api_version == nullptr) return "it exports no mexfilerequiredapiversion";
+  unsigned int release = 0;
+  unsigned int api = 0;
+  api_version(&release, &api);
+  if (release == 0x2018a && api == 0x07300000) return "";
+  char answer[96];
+  std::snprintf(answer, sizeof answer, "it declares release 0x%x and API 0x%08x", release, api);
+  return answer;
+}
+
 int main(int argc, char** argv) {
   const bool expect_refusal = argc > 1 && std::strcmp(argv[1], "--refused") == 0;
   const int path_argument = expect_refusal ? 2 : 1;
@@ -245,21 +263,26 @@ int main(int argc, char** argv) {
   }
   const std::string missing = missing_import(image, host);
   FreeLibrary(image);
-  if (expect_refusal || !missing.empty()) {
-    if (missing.empty()) {
-      std::printf("FAILED: %s imports nothing the host lacks, yet should be refused\n",
-                  module_path);
-    } else {
-      std::printf("%s%s refused: it imports %s, which the host does not export\n",
-                  expect_refusal ? "" : "FAILED: ", module_path, missing.c_str());
+  std::string refusal;
+  HMODULE module = nullptr;
+  if (!missing.empty()) {
+    refusal = "it imports " + missing + ", which the host does not export";
+  } else {
+    module = LoadLibraryA(module_path);
+    if (module == nullptr) {
+      std::printf("FAILED: LoadLibrary(%s): error %lu\n", module_path, GetLastError());
+      return 1;
     }
-    return expect_refusal && !missing.empty() ? 0 : 1;
+    refusal = api_refusal(module);
   }
-
-  const HMODULE module = LoadLibraryA(module_path);
-  if (module == nullptr) {
-    std::printf("FAILED: LoadLibrary(%s): error %lu\n", module_path, GetLastError());
-    return 1;
+  if (expect_refusal || !refusal.empty()) {
+    if (refusal.empty()) {
+      std::printf("FAILED: the host accepts %s, which should be refused\n", module_path);
+    } else {
+      std::printf("%s%s refused: %s\n", expect_refusal ? "" : "FAILED: ", module_path,
+                  refusal.c_str());
+    }
+    return expect_refusal && !refusal.empty() ? 0 : 1;
   }
   const Module korvane{symbol<stand_in::Gateway>(module, "mexFunction")};
   if (korvane.gateway == nullptr) {
