@@ -34,17 +34,30 @@ function korvane_build(output_folder)
   in_octave = exist('OCTAVE_VERSION', 'builtin') ~= 0;
   target = build_target(in_octave);
 
+  object_folder = tempname();
+  mkdir(object_folder);
+  cleanup = onCleanup(@() remove_folder(object_folder));
+
   % Each kernel source with the instruction-set flags it needs, for GNU-style
   % compilers and for MSVC.
   sources = {'cpu_features.cpp', '', ''; 'dispatch.cpp', '', ''; 'scalar_kernels.cpp', '', ''};
   defines = {};
-  if target.x86_64
+  vector_units = target.x86_64;
+  spill = '';
+  if target.x86_64 && target.windows_gnu
     % GCC on Windows cannot align the stack beyond 16 bytes yet spills vector
     % registers with aligned moves: have the assembler emit unaligned ones.
-    spill = '';
-    if target.windows_gnu
-      spill = ' -Wa,-muse-unaligned-vector-move';
+    % Assemblers before binutils 2.38 (2022), as in MATLAB's MinGW-w64
+    % add-ons, lack the option: those get the portable kernels alone.
+    spill = ' -Wa,-muse-unaligned-vector-move';
+    vector_units = assembler_accepts(in_octave, target, spill, object_folder);
+    if ~vector_units
+      fprintf(['korvane_build: the assembler does not accept%s (binutils before 2.38), ' ...
+               'which the AVX2 and AVX-512 kernels need on Windows: building the portable ' ...
+               'kernels only (the same results, more slowly)\n'], spill);
     end
+  end
+  if vector_units
     sources(end + 1, :) = {'avx2_kernels.cpp', ['-mavx2' spill], '/arch:AVX2'};
     sources(end + 1, :) = {'avx2_fma_kernels.cpp', ['-mavx2 -mfma' spill], '/arch:AVX2'};
     sources(end + 1, :) = {'avx512_kernels.cpp', ['-mavx512f' spill], '/arch:AVX512'};
@@ -55,9 +68,6 @@ function korvane_build(output_folder)
     defines = {'-DKORVANE_HAVE_NEON=1'};
   end
 
-  object_folder = tempname();
-  mkdir(object_folder);
-  cleanup = onCleanup(@() remove_folder(object_folder));
   objects = cell(1, size(sources, 1));
   for s = 1:size(sources, 1)
     source = fullfile(kernels, sources{s, 1});
@@ -146,6 +156,20 @@ function object = compile(in_octave, target, isa_flags, options, source, object_
     % .obj or .o, as the compiler configuration names it.
     found = dir(fullfile(object_folder, [name '.*']));
     object = fullfile(object_folder, found(1).name);
+  end
+end
+
+function accepted = assembler_accepts(in_octave, target, option, object_folder)
+  % Whether one line of C++ compiles with option, whatever the compiler says.
+  probe = fullfile(object_folder, 'assembler_probe.cpp');
+  fid = fopen(probe, 'w');
+  fprintf(fid, 'int korvane_assembler_probe() { return 0; }\n');
+  fclose(fid);
+  try
+    evalc('compile(in_octave, target, option, {}, probe, object_folder);');
+    accepted = true;
+  catch
+    accepted = false;
   end
 end
 

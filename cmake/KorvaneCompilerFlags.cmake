@@ -71,12 +71,26 @@ else()
   set(KORVANE_AVX2_FLAGS -mavx2)
   set(KORVANE_AVX2_FMA_FLAGS -mavx2 -mfma)
   set(KORVANE_AVX512_FLAGS -mavx512f)
-  if(MINGW)
+  if(MINGW AND KORVANE_X86_64 AND KORVANE_VECTOR_KERNELS)
     # GCC cannot align the stack beyond 16 bytes on 64-bit Windows, yet it
     # spills vector registers with aligned moves; have the assembler emit
-    # unaligned ones, which cost nothing on aligned addresses.
-    list(APPEND KORVANE_AVX2_FLAGS -Wa,-muse-unaligned-vector-move)
-    list(APPEND KORVANE_AVX2_FMA_FLAGS -Wa,-muse-unaligned-vector-move)
-    list(APPEND KORVANE_AVX512_FLAGS -Wa,-muse-unaligned-vector-move)
+    # unaligned ones, which cost nothing on aligned addresses. Assemblers
+    # before binutils 2.38 lack the option: those get the portable kernels.
+    include(CheckCXXSourceCompiles)
+    set(CMAKE_REQUIRED_FLAGS -Wa,-muse-unaligned-vector-move)
+    set(CMAKE_REQUIRED_QUIET ON)
+    check_cxx_source_compiles("int main() { return 0; }" KORVANE_ASSEMBLER_UNALIGNED_MOVES)
+    unset(CMAKE_REQUIRED_FLAGS)
+    unset(CMAKE_REQUIRED_QUIET)
+    if(KORVANE_ASSEMBLER_UNALIGNED_MOVES)
+      list(APPEND KORVANE_AVX2_FLAGS -Wa,-muse-unaligned-vector-move)
+      list(APPEND KORVANE_AVX2_FMA_FLAGS -Wa,-muse-unaligned-vector-move)
+      list(APPEND KORVANE_AVX512_FLAGS -Wa,-muse-unaligned-vector-move)
+    else()
+      message(STATUS "korvane: the assembler does not accept -Wa,-muse-unaligned-vector-move "
+                     "(binutils before 2.38), which the AVX2 and AVX-512 kernels need on "
+                     "Windows: building the portable kernels only (the same results, more slowly)")
+      set(KORVANE_VECTOR_KERNELS OFF)
+    endif()
   endif()
 endif()

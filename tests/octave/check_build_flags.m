@@ -1,7 +1,9 @@
 % korvane_build's compiler flags for hosts this machine is not: 32-bit x86
-% Linux and Windows, 64-bit Windows (MinGW-w64), ARM. A stand-in computer()
-% names the host and a stand-in mkoctfile records each call instead of
-% compiling, so only the choice of sources and flags is checked here; the
+% Linux and Windows, 64-bit Windows (MinGW-w64, with an assembler that takes
+% -muse-unaligned-vector-move and with one that does not), ARM. A stand-in
+% computer() names the host and a stand-in mkoctfile records each call
+% instead of compiling (failing, for the older assembler, where that option
+% is passed), so only the choice of sources and flags is checked here; the
 % real build is checked by check_installation.sh. Exits with status 1 on any
 % failure.
 %   octave-cli --no-gui --norc --no-history -q tests/octave/check_build_flags.m SOURCE_ROOT
@@ -13,12 +15,13 @@ function write_file(name, text)
   fclose(fid);
 end
 
-function calls = build_for(root, host)
-  global korvane_fake_host korvane_fake_calls
+function [calls, printed] = build_for(root, host, old_assembler)
+  global korvane_fake_host korvane_fake_calls korvane_fake_old_assembler
   korvane_fake_host = host;
   korvane_fake_calls = {};
+  korvane_fake_old_assembler = nargin > 2 && old_assembler;
   output = tempname();
-  evalc('korvane_build(output)');
+  printed = evalc('korvane_build(output)');
   rmdir(output, 's');
   calls = korvane_fake_calls;
 end
@@ -34,6 +37,13 @@ function flags = flags_for(calls, source)
   end
 end
 
+function ok = any_has(calls, flag)
+  ok = false;
+  for n = 1:numel(calls)
+    ok = ok || ~isempty(strfind(calls{n}.cxxflags, flag)) || any(strcmp(calls{n}.args, flag));
+  end
+end
+
 function ok = all_have(calls, flag)
   ok = numel(calls) > 0;
   for n = 1:numel(calls)
@@ -41,7 +51,7 @@ function ok = all_have(calls, flag)
   end
 end
 
-global korvane_fake_host korvane_fake_calls
+global korvane_fake_host korvane_fake_calls korvane_fake_old_assembler
 args = argv();
 root = args{1};
 stand_ins = tempname();
@@ -49,9 +59,13 @@ mkdir(stand_ins);
 write_file(fullfile(stand_ins, 'computer.m'), ...
            'function c = computer (varargin) global korvane_fake_host; c = korvane_fake_host; end');
 write_file(fullfile(stand_ins, 'mkoctfile.m'), ...
-           ['function out = mkoctfile (varargin) global korvane_fake_calls; out = ""; ' ...
+           ['function out = mkoctfile (varargin) ' ...
+            'global korvane_fake_calls korvane_fake_old_assembler; out = ""; ' ...
             'if (! strcmp (varargin{1}, "-p")) korvane_fake_calls{end+1} = ' ...
-            'struct ("cxxflags", getenv ("CXXFLAGS"), "args", {varargin}); end; end']);
+            'struct ("cxxflags", getenv ("CXXFLAGS"), "args", {varargin}); ' ...
+            'if (korvane_fake_old_assembler && ' ...
+            '! isempty (strfind (getenv ("CXXFLAGS"), "-Wa,-muse-unaligned-vector-move"))) ' ...
+            'error ("as: unrecognized option"); end; end; end']);
 warning('off', 'Octave:shadowed-function');
 addpath(root);
 addpath(stand_ins);
@@ -69,10 +83,14 @@ for host = {'i686-pc-linux-gnu', 'i686-w64-mingw32'}
   failures = check(failures, all_have(calls, '-ffp-contract=off'), [host{1} ': no contraction']);
   failures = check(failures, all_have(calls, '-msse2 -mfpmath=sse'), [host{1} ': SSE2, not x87']);
   failures = check(failures, isempty(flags_for(calls, 'avx2_kernels.cpp')), [host{1} ': no AVX2']);
+  failures = check(failures, ~any_has(calls, '-Wa,-muse-unaligned-vector-move'), ...
+                   [host{1} ': no assembler option, nor a probe for it']);
 end
 
-calls = build_for(root, 'x86_64-w64-mingw32');
+[calls, printed] = build_for(root, 'x86_64-w64-mingw32');
 failures = check(failures, all_have(calls, '-ffp-contract=off'), 'mingw x86-64: no contraction');
+failures = check(failures, isempty(strfind(printed, 'does not accept')), ...
+                 'mingw x86-64: the assembler option accepted');
 failures = check(failures, ~isempty(strfind(flags_for(calls, 'avx2_kernels.cpp'), ...
                                             '-mavx2 -Wa,-muse-unaligned-vector-move')), ...
                  'mingw x86-64: AVX2 with unaligned spills');
@@ -85,6 +103,19 @@ scalar = flags_for(calls, 'scalar_kernels.cpp');
 failures = check(failures, ~isempty(scalar) && isempty(strfind(scalar, '-mavx')) && ...
                  isempty(strfind(scalar, '-Wa,')), ...
                  'mingw x86-64: scalar kernels without instruction-set flags');
+
+% An assembler before binutils 2.38: the portable kernels only, said once.
+[calls, printed] = build_for(root, 'x86_64-w64-mingw32', true);
+failures = check(failures, isempty(flags_for(calls, 'avx2_kernels.cpp')) && ...
+                 isempty(flags_for(calls, 'avx512_weighted.cpp')) && ...
+                 ~any_has(calls, '-DKORVANE_HAVE_AVX2=1'), ...
+                 'older mingw assembler: no AVX2 or AVX-512 units');
+failures = check(failures, ~isempty(flags_for(calls, 'scalar_kernels.cpp')) && ...
+                 any(cellfun(@(c) any(strcmp(c.args, 'korvane.oct')), calls)), ...
+                 'older mingw assembler: the portable kernels, linked');
+failures = check(failures, numel(regexp(printed, ['does not accept -Wa,-muse-unaligned-vector-move' ...
+                                                  ' \(binutils before 2.38\)[^\n]*portable'])) == 1, ...
+                 'older mingw assembler: one line says why');
 
 calls = build_for(root, 'x86_64-pc-linux-gnu');
 avx2 = flags_for(calls, 'avx2_kernels.cpp');
@@ -104,5 +135,5 @@ failures = check(failures, isempty(flags_for(calls, 'avx2_kernels.cpp')) && ...
 failures = check(failures, ~isempty(flags_for(calls, 'neon_kernels.cpp')), 'aarch64: NEON kernels');
 
 rmdir(stand_ins, 's');
-printf('korvane_build flags for five hosts: %d failed\n', failures);
+printf('korvane_build flags for six hosts: %d failed\n', failures);
 exit(failures > 0);
