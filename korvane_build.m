@@ -14,7 +14,9 @@ function korvane_build(output_folder)
 %   Every file is compiled with multiply-add contraction off, so that results
 %   equal the plain loops to the bit, and 32-bit x86 computes in SSE2, never
 %   x87; on x86-64 the AVX2 and AVX-512 variants get their own flags and the
-%   running CPU picks one; on 64-bit Arm the NEON variant runs. MATLAB
+%   running CPU picks one (with MinGW-w64, only where its assembler is from
+%   binutils 2.38 or later: older ones get the portable kernels alone, and
+%   the build says so); on 64-bit Arm the NEON variant runs. MATLAB
 %   modules use the large-array-dims API (-R2017b). Paths may contain spaces. CMake is not needed.
 %
 %   The MATLAB branches are written from MATLAB's documented mex command and
