@@ -3,12 +3,13 @@
 # compiler (the real one, failing wherever -Wa,-muse-unaligned-vector-move is
 # passed, as such an assembler does) configures the project. The configure
 # must say so in one line and leave the AVX2 and AVX-512 units out.
-#   check_older_assembler.sh SOURCE_ROOT TOOLCHAIN_FILE COMPILER WORK_FOLDER
+#   check_older_assembler.sh CMAKE SOURCE_ROOT TOOLCHAIN_FILE COMPILER WORK_FOLDER
 set -eu
-root=$1
-toolchain=$2
-compiler=$3
-work=$4
+cmake=$1
+root=$2
+toolchain=$3
+compiler=$4
+work=$5
 rm -rf "$work"
 mkdir -p "$work"
 cat > "$work/older-assembler-g++" << EOF
@@ -26,7 +27,7 @@ cat > "$work/toolchain.cmake" << EOF
 include("$toolchain")
 set(CMAKE_CXX_COMPILER "$work/older-assembler-g++")
 EOF
-cmake -S "$root" -B "$work/build" -DCMAKE_TOOLCHAIN_FILE="$work/toolchain.cmake" \
+"$cmake" -S "$root" -B "$work/build" -DCMAKE_TOOLCHAIN_FILE="$work/toolchain.cmake" \
       -DKORVANE_BUILD_TESTS=OFF -DKORVANE_BUILD_BENCH=OFF -DKORVANE_BUILD_OCTAVE=OFF \
       -DKORVANE_BUILD_MATLAB=OFF > "$work/configure.log" 2>&1 || {
   cat "$work/configure.log"
