@@ -4,8 +4,8 @@
 % computer() names the host and a stand-in mkoctfile records each call
 % instead of compiling (failing, for the older assembler, where that option
 % is passed), so only the choice of sources and flags is checked here; the
-% real build is checked by check_installation.sh. Exits with status 1 on any
-% failure.
+% real build is checked by check_installation.sh. The package's Makefile is
+% checked for the same choice of kernels. Exits with status 1 on any failure.
 %   octave-cli --no-gui --norc --no-history -q tests/octave/check_build_flags.m SOURCE_ROOT
 1;
 
@@ -134,6 +134,34 @@ failures = check(failures, isempty(flags_for(calls, 'avx2_kernels.cpp')) && ...
                  isempty(strfind([calls{1}.cxxflags], '-msse2')), 'aarch64: no x86 flags');
 failures = check(failures, ~isempty(flags_for(calls, 'neon_kernels.cpp')), 'aarch64: NEON kernels');
 
+% The package's Makefile makes the same choice: a stand-in mkoctfile (a
+% shell script) names the host and, for the older assembler, fails where the
+% option is passed; make then shows the kernels it would build.
+write_file(fullfile(stand_ins, 'mkoctfile.sh'), ...
+           strjoin({'if [ "$1" = -p ]; then [ "$2" = CANONICAL_HOST_TYPE ] && echo "$FAKE_HOST"; exit 0; fi', ...
+                    'case "$CXXFLAGS" in *-muse-unaligned-vector-move*) exit "$FAKE_OLD_ASSEMBLER";; esac'}, ...
+                   "\n"));
+function [kernels, said] = package_kernels(root, stand_ins, host, old_assembler)
+  work = tempname();
+  mkdir(work);
+  [~, kernels] = system(sprintf(['cd "%s" && FAKE_HOST=%s FAKE_OLD_ASSEMBLER=%d make -s -f "%s" ' ...
+                                 'MKOCTFILE="sh %s" --eval ''show: ; @echo $(KERNELS)'' show ' ...
+                                 '2> stderr.txt'], work, host, old_assembler, ...
+                                fullfile(root, 'package', 'src', 'Makefile'), ...
+                                fullfile(stand_ins, 'mkoctfile.sh')));
+  said = fileread(fullfile(work, 'stderr.txt'));
+  rmdir(work, 's');
+end
+[kernels, said] = package_kernels(root, stand_ins, 'x86_64-w64-mingw32', 1);
+failures = check(failures, isempty(strfind(kernels, 'avx')) && ~isempty(strfind(kernels, 'scalar')) ...
+                 && numel(strfind(said, 'does not accept -Wa,-muse-unaligned-vector-move')) == 1, ...
+                 'package, older mingw assembler: the portable kernels only, said once');
+for host = {'x86_64-w64-mingw32', 'x86_64-pc-linux-gnu'}
+  [kernels, said] = package_kernels(root, stand_ins, host{1}, 0);
+  failures = check(failures, ~isempty(strfind(kernels, 'avx512_weighted')) && isempty(said), ...
+                   ['package, ' host{1} ': the AVX units']);
+end
+
 rmdir(stand_ins, 's');
-printf('korvane_build flags for six hosts: %d failed\n', failures);
+printf('korvane_build flags for six hosts, the package for three: %d failed\n', failures);
 exit(failures > 0);
