@@ -5,7 +5,9 @@
 #ifndef KORVANE_KERNELS_KERNEL_VARIANTS_HPP
 #define KORVANE_KERNELS_KERNEL_VARIANTS_HPP
 
+#include <array>
 #include <cstddef>
+#include <cstdint>
 
 #include "distance_kernels.hpp"
 
@@ -24,6 +26,19 @@ bool instruction_set_available(InstructionSet isa);
 // The variant the public functions use. On x86, CPUID and XGETBV are read
 // once per process; concurrent first calls are safe.
 InstructionSet active_instruction_set();
+
+// What x86 detection reads: the registers (EAX, EBX, ECX, EDX) of CPUID
+// leaves 0, 1 and 7 (subleaf 0), and XCR0 from XGETBV. Leaves beyond leaf 0's
+// EAX, and XCR0 without OSXSAVE (leaf 1 ECX bit 27), are not read: all 0.
+struct CpuidRecord {
+  using Leaf = std::array<std::uint32_t, 4>;
+  Leaf leaf0, leaf1, leaf7;
+  std::uint64_t xcr0;
+};
+
+// The highest x86 level that a CPU reporting these values, under an
+// operating system that saves the registers it uses, can run.
+InstructionSet instruction_set_from(const CpuidRecord& cpu);
 
 // The L2 cache per core and the L1 data cache in bytes, from CPUID, read once
 // per process like the level; 256 KB and 32 KB where the CPU does not report
