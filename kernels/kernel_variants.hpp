@@ -54,20 +54,22 @@ constexpr std::size_t kStagedWeights = 4096;
 constexpr std::size_t kColumnsForGroupsOf2 = kStagedWeights / 2;
 }  // namespace weighting
 
-// Run one variant. Precondition: instruction_set_available(isa).
-void pairwise_squared_distances(InstructionSet isa, MatrixView a, MatrixView b, MatrixView C);
+// Run one variant. Precondition: instruction_set_available(isa). The
+// pairwise blocks are sized for an L2 cache of l2_bytes.
+void pairwise_squared_distances(InstructionSet isa, MatrixView a, MatrixView b, MatrixView C,
+                                std::size_t l2_bytes = l2_cache_bytes());
 void weighted_coordinate_sums(InstructionSet isa, MatrixView a, MatrixView b, MatrixView Q,
                               MatrixView c);
 
 namespace variants {
 void pairwise_scalar(MatrixView a, MatrixView b, MatrixView C);
 void weighted_scalar(MatrixView a, MatrixView b, MatrixView Q, MatrixView c);
-void pairwise_avx2(MatrixView a, MatrixView b, MatrixView C);
+void pairwise_avx2(MatrixView a, MatrixView b, MatrixView C, std::size_t l2_bytes);
 void weighted_avx2(MatrixView a, MatrixView b, MatrixView Q, MatrixView c);
-void pairwise_avx2_fma(MatrixView a, MatrixView b, MatrixView C);
-void pairwise_avx512(MatrixView a, MatrixView b, MatrixView C);
+void pairwise_avx2_fma(MatrixView a, MatrixView b, MatrixView C, std::size_t l2_bytes);
+void pairwise_avx512(MatrixView a, MatrixView b, MatrixView C, std::size_t l2_bytes);
 void weighted_avx512(MatrixView a, MatrixView b, MatrixView Q, MatrixView c);
-void pairwise_neon(MatrixView a, MatrixView b, MatrixView C);
+void pairwise_neon(MatrixView a, MatrixView b, MatrixView C, std::size_t l2_bytes);
 void weighted_neon(MatrixView a, MatrixView b, MatrixView Q, MatrixView c);
 }  // namespace variants
 

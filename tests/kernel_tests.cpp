@@ -65,16 +65,18 @@ class KernelTest : public ::testing::TestWithParam<InstructionSet> {
   }
 
   // Runs the variant under test on a (dim x n_a) and b (dim x n_b) and checks
-  // it against the oracle; b_is_a passes a's own view as b.
+  // it against the oracle; b_is_a passes a's own view as b, and l2_bytes is
+  // the L2 cache size that the blocks are sized for.
   void expect_pairwise_matches(std::vector<double>& a, std::vector<double>& b, std::size_t dim,
-                               std::size_t n_a, std::size_t n_b, bool b_is_a = false) {
+                               std::size_t n_a, std::size_t n_b, bool b_is_a = false,
+                               std::size_t l2_bytes = korvane::l2_cache_bytes()) {
     const MatrixView av = view(a, dim, n_a);
     const MatrixView bv = b_is_a ? av : view(b, dim, n_b);
     GuardedResult C(n_a, n_b);
-    korvane::pairwise_squared_distances(GetParam(), av, bv, C.fresh_view());
+    korvane::pairwise_squared_distances(GetParam(), av, bv, C.fresh_view(), l2_bytes);
     const auto expected = reference::pairwise(av.data, bv.data, dim, n_a, n_b);
     EXPECT_TRUE(bitwise_equal(C.values(), expected))
-        << "D=" << dim << " n_a=" << n_a << " n_b=" << n_b;
+        << "D=" << dim << " n_a=" << n_a << " n_b=" << n_b << " L2=" << l2_bytes;
     EXPECT_TRUE(C.guards_intact()) << "wrote outside C";
   }
 
@@ -151,10 +153,11 @@ TEST_P(KernelTest, PairwiseMatchesOracleOverShapes) {
 }
 
 TEST_P(KernelTest, PairwiseMatchesOracleForLargeShapes) {
-  // Long k-sums cross many chunks; wide and tall results cross many panels;
-  // (300, 150, 530) crosses chunks, strips of a's points and, with an L2 of
-  // 2 MB or less, blocks of b's. Full tiles of b's points continue chunks
-  // (264, 40, 20), and last chunks of 1 to 8 coordinates continue (257, 264).
+  // Long k-sums cross many chunks; wide and tall results cross many panels.
+  // Full tiles of b's points continue chunks (264, 40, 20), and last chunks
+  // of 1 to 8 coordinates continue (257, 264). With the blocks sized for an
+  // L2 of 16 KB, the shapes also cross blocks of the streamed side and, with
+  // long sums, strips of the packed side, whatever this machine's L2.
   const std::size_t shapes[][3] = {{1100, 19, 11}, {1024, 16, 8},   {300, 70, 41},   {2, 700, 300},
                                    {3, 1000, 8},   {128, 300, 16},  {5, 33, 520},    {8, 517, 9},
                                    {40, 3, 600},   {129, 20, 2100}, {300, 150, 530}, {264, 40, 20},
@@ -163,7 +166,9 @@ TEST_P(KernelTest, PairwiseMatchesOracleForLargeShapes) {
   for (const auto& s : shapes) {
     auto a = random_values(s[0] * s[1], seed++);
     auto b = random_values(s[0] * s[2], seed++);
-    expect_pairwise_matches(a, b, s[0], s[1], s[2]);
+    for (std::size_t l2 : {korvane::l2_cache_bytes(), std::size_t{16} << 10}) {
+      expect_pairwise_matches(a, b, s[0], s[1], s[2], false, l2);
+    }
   }
 }
 
