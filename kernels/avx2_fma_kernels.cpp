@@ -25,8 +25,8 @@ struct SplitAdds {
 
 }  // namespace
 
-void pairwise_avx2_fma(MatrixView a, MatrixView b, MatrixView C) {
-  tiling::pairwise<PairwiseTile<SplitAdds>>(a, b, C);
+void pairwise_avx2_fma(MatrixView a, MatrixView b, MatrixView C, std::size_t l2_bytes) {
+  tiling::pairwise<PairwiseTile<SplitAdds>>(a, b, C, l2_bytes);
 }
 
 }  // namespace korvane::variants

@@ -88,8 +88,8 @@ void weighted_block(const MatrixView& a, const MatrixView& b, const weighting::W
 
 }  // namespace
 
-void pairwise_avx2(MatrixView a, MatrixView b, MatrixView C) {
-  tiling::pairwise<PairwiseTile<AddPipesOnly>>(a, b, C);
+void pairwise_avx2(MatrixView a, MatrixView b, MatrixView C, std::size_t l2_bytes) {
+  tiling::pairwise<PairwiseTile<AddPipesOnly>>(a, b, C, l2_bytes);
 }
 
 void weighted_avx2(MatrixView a, MatrixView b, MatrixView Q, MatrixView c, std::size_t first,

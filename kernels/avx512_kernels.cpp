@@ -313,8 +313,8 @@ struct PairwiseTile {
 
 }  // namespace
 
-void pairwise_avx512(MatrixView a, MatrixView b, MatrixView C) {
-  tiling::pairwise<PairwiseTile>(a, b, C);
+void pairwise_avx512(MatrixView a, MatrixView b, MatrixView C, std::size_t l2_bytes) {
+  tiling::pairwise<PairwiseTile>(a, b, C, l2_bytes);
 }
 
 }  // namespace korvane::variants

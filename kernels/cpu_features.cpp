@@ -54,30 +54,18 @@ std::uint64_t read_xcr0() {
 #endif
 }
 
-bool bit(std::uint32_t value, int n) {
-  return ((value >> n) & 1U) != 0;
+CpuidRecord::Leaf read_leaf(std::uint32_t leaf) {
+  const CpuidResult r = cpuid(leaf, 0);
+  return {r.eax, r.ebx, r.ecx, r.edx};
 }
 
 InstructionSet detect_cpu() {
-  if (cpuid(0, 0).eax < 7) return InstructionSet::scalar;
-  const CpuidResult leaf1 = cpuid(1, 0);
-  const bool osxsave = bit(leaf1.ecx, 27);
-  const bool avx = bit(leaf1.ecx, 28);
-  const bool fma = bit(leaf1.ecx, 12);
-  if (!osxsave || !avx) return InstructionSet::scalar;
-  const std::uint64_t xcr0 = read_xcr0();
-  constexpr std::uint64_t kSseAvxState = 0x6;   // XMM and YMM upper halves
-  constexpr std::uint64_t kAvx512State = 0xE6;  // plus opmask, ZMM0-15 upper, ZMM16-31
-  if ((xcr0 & kSseAvxState) != kSseAvxState) return InstructionSet::scalar;
-  const CpuidResult leaf7 = cpuid(7, 0);
-  const bool avx2 = bit(leaf7.ebx, 5);
-  // Levels are ordered, so a CPU at the AVX-512 level may be given the AVX2 +
-  // FMA3 variant too: it must have FMA3.
-  if (avx2 && fma && bit(leaf7.ebx, 16) && (xcr0 & kAvx512State) == kAvx512State)
-    return InstructionSet::avx512;
-  if (avx2 && fma) return InstructionSet::avx2_fma;
-  if (avx2) return InstructionSet::avx2;
-  return InstructionSet::scalar;
+  CpuidRecord record{};
+  record.leaf0 = read_leaf(0);
+  if (record.leaf0[0] >= 1) record.leaf1 = read_leaf(1);
+  if (record.leaf0[0] >= 7) record.leaf7 = read_leaf(7);
+  if ((record.leaf1[2] >> 27) & 1U) record.xcr0 = read_xcr0();
+  return instruction_set_from(record);
 }
 
 // CPUID leaf 0x80000006 gives the L2 size per core in KB (ECX bits 31-16),
@@ -167,6 +155,28 @@ std::size_t cache_bytes(std::atomic<std::size_t>& detected, std::size_t (*detect
 }
 
 }  // namespace
+
+InstructionSet instruction_set_from(const CpuidRecord& cpu) {
+  const auto bit = [](std::uint32_t value, int n) { return ((value >> n) & 1U) != 0; };
+  const std::uint32_t leaf1_ecx = cpu.leaf1[2];
+  const std::uint32_t leaf7_ebx = cpu.leaf7[1];
+  if (cpu.leaf0[0] < 7) return InstructionSet::scalar;
+  const bool osxsave = bit(leaf1_ecx, 27);
+  const bool avx = bit(leaf1_ecx, 28);
+  const bool fma = bit(leaf1_ecx, 12);
+  if (!osxsave || !avx) return InstructionSet::scalar;
+  constexpr std::uint64_t kSseAvxState = 0x6;   // XMM and YMM upper halves
+  constexpr std::uint64_t kAvx512State = 0xE6;  // plus opmask, ZMM0-15 upper, ZMM16-31
+  if ((cpu.xcr0 & kSseAvxState) != kSseAvxState) return InstructionSet::scalar;
+  const bool avx2 = bit(leaf7_ebx, 5);
+  // Levels are ordered, so a CPU at the AVX-512 level may be given the AVX2 +
+  // FMA3 variant too: it must have FMA3.
+  if (avx2 && fma && bit(leaf7_ebx, 16) && (cpu.xcr0 & kAvx512State) == kAvx512State)
+    return InstructionSet::avx512;
+  if (avx2 && fma) return InstructionSet::avx2_fma;
+  if (avx2) return InstructionSet::avx2;
+  return InstructionSet::scalar;
+}
 
 // Not reported (and never read on other than x86): 256 KB of L2 and 32 KB of
 // L1, the smallest of the cores the vector variants run on (Intel's client

@@ -6,26 +6,27 @@
 
 namespace korvane {
 
-void pairwise_squared_distances(InstructionSet isa, MatrixView a, MatrixView b, MatrixView C) {
+void pairwise_squared_distances(InstructionSet isa, MatrixView a, MatrixView b, MatrixView C,
+                                [[maybe_unused]] std::size_t l2_bytes) {
   switch (isa) {
 #if defined(KORVANE_HAVE_NEON)
     case InstructionSet::neon:
-      variants::pairwise_neon(a, b, C);
+      variants::pairwise_neon(a, b, C, l2_bytes);
       return;
 #endif
 #if defined(KORVANE_HAVE_AVX512)
     case InstructionSet::avx512:
-      variants::pairwise_avx512(a, b, C);
+      variants::pairwise_avx512(a, b, C, l2_bytes);
       return;
 #endif
 #if defined(KORVANE_HAVE_AVX2_FMA)
     case InstructionSet::avx2_fma:
-      variants::pairwise_avx2_fma(a, b, C);
+      variants::pairwise_avx2_fma(a, b, C, l2_bytes);
       return;
 #endif
 #if defined(KORVANE_HAVE_AVX2)
     case InstructionSet::avx2:
-      variants::pairwise_avx2(a, b, C);
+      variants::pairwise_avx2(a, b, C, l2_bytes);
       return;
 #endif
     default:

@@ -5,7 +5,9 @@
 #ifndef KORVANE_KERNELS_KERNEL_VARIANTS_HPP
 #define KORVANE_KERNELS_KERNEL_VARIANTS_HPP
 
+#include <array>
 #include <cstddef>
+#include <cstdint>
 
 #include "distance_kernels.hpp"
 
@@ -25,6 +27,19 @@ bool instruction_set_available(InstructionSet isa);
 // once per process; concurrent first calls are safe.
 InstructionSet active_instruction_set();
 
+// What x86 detection reads: the registers (EAX, EBX, ECX, EDX) of CPUID
+// leaves 0, 1 and 7 (subleaf 0), and XCR0 from XGETBV. Leaves beyond leaf 0's
+// EAX, and XCR0 without OSXSAVE (leaf 1 ECX bit 27), are not read: all 0.
+struct CpuidRecord {
+  using Leaf = std::array<std::uint32_t, 4>;
+  Leaf leaf0, leaf1, leaf7;
+  std::uint64_t xcr0;
+};
+
+// The highest x86 level that a CPU reporting these values, under an
+// operating system that saves the registers it uses, can run.
+InstructionSet instruction_set_from(const CpuidRecord& cpu);
+
 // The L2 cache per core and the L1 data cache in bytes, from CPUID, read once
 // per process like the level; 256 KB and 32 KB where the CPU does not report
 // them (and off x86).
@@ -39,8 +54,10 @@ constexpr std::size_t kStagedWeights = 4096;
 constexpr std::size_t kColumnsForGroupsOf2 = kStagedWeights / 2;
 }  // namespace weighting
 
-// Run one variant. Precondition: instruction_set_available(isa).
-void pairwise_squared_distances(InstructionSet isa, MatrixView a, MatrixView b, MatrixView C);
+// Run one variant. Precondition: instruction_set_available(isa). The
+// pairwise blocks are sized for an L2 cache of l2_bytes.
+void pairwise_squared_distances(InstructionSet isa, MatrixView a, MatrixView b, MatrixView C,
+                                std::size_t l2_bytes = l2_cache_bytes());
 void weighted_coordinate_sums(InstructionSet isa, MatrixView a, MatrixView b, MatrixView Q,
                               MatrixView c);
 void continue_weighted_coordinate_sums(InstructionSet isa, MatrixView a, MatrixView b, MatrixView Q,
@@ -53,14 +70,14 @@ namespace variants {
 void pairwise_scalar(MatrixView a, MatrixView b, MatrixView C);
 void weighted_scalar(MatrixView a, MatrixView b, MatrixView Q, MatrixView c, std::size_t first,
                      std::size_t end);
-void pairwise_avx2(MatrixView a, MatrixView b, MatrixView C);
+void pairwise_avx2(MatrixView a, MatrixView b, MatrixView C, std::size_t l2_bytes);
 void weighted_avx2(MatrixView a, MatrixView b, MatrixView Q, MatrixView c, std::size_t first,
                    std::size_t end);
-void pairwise_avx2_fma(MatrixView a, MatrixView b, MatrixView C);
-void pairwise_avx512(MatrixView a, MatrixView b, MatrixView C);
+void pairwise_avx2_fma(MatrixView a, MatrixView b, MatrixView C, std::size_t l2_bytes);
+void pairwise_avx512(MatrixView a, MatrixView b, MatrixView C, std::size_t l2_bytes);
 void weighted_avx512(MatrixView a, MatrixView b, MatrixView Q, MatrixView c, std::size_t first,
                      std::size_t end);
-void pairwise_neon(MatrixView a, MatrixView b, MatrixView C);
+void pairwise_neon(MatrixView a, MatrixView b, MatrixView C, std::size_t l2_bytes);
 void weighted_neon(MatrixView a, MatrixView b, MatrixView Q, MatrixView c, std::size_t first,
                    std::size_t end);
 }  // namespace variants

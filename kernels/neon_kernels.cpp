@@ -184,8 +184,8 @@ void weighted_pass(const MatrixView& a, const MatrixView& b, const MatrixView& Q
 
 }  // namespace
 
-void pairwise_neon(MatrixView a, MatrixView b, MatrixView C) {
-  tiling::pairwise<PairwiseTile>(a, b, C);
+void pairwise_neon(MatrixView a, MatrixView b, MatrixView C, std::size_t l2_bytes) {
+  tiling::pairwise<PairwiseTile>(a, b, C, l2_bytes);
 }
 
 void weighted_neon(MatrixView a, MatrixView b, MatrixView Q, MatrixView c, std::size_t first,

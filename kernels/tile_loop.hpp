@@ -271,7 +271,8 @@ void pairwise_single_group_any_depth(const MatrixView& a, const MatrixView& b,
 }
 
 template <class Tile, bool BInLanes>
-void pairwise_tiled(const MatrixView& a, const MatrixView& b, const MatrixView& C) {
+void pairwise_tiled(const MatrixView& a, const MatrixView& b, const MatrixView& C,
+                    std::size_t l2_bytes) {
   const MatrixView& packed = BInLanes ? b : a;
   const MatrixView& streamed = BInLanes ? a : b;
   const std::size_t dim = a.rows;
@@ -284,11 +285,11 @@ void pairwise_tiled(const MatrixView& a, const MatrixView& b, const MatrixView& 
   // half of L2, or a quarter with more than one chunk, in whole tiles.
   const std::size_t block_share = dim > max_chunk ? 4 : 2;
   const std::size_t block_tiles =
-      l2_cache_bytes() / block_share / (first_chunk * sizeof(double)) / Tile::kBroadcasts;
+      l2_bytes / block_share / (first_chunk * sizeof(double)) / Tile::kBroadcasts;
   const std::size_t block = (block_tiles > 0 ? block_tiles : 1) * Tile::kBroadcasts;
   // Packed points per strip: with more than one chunk, a strip's entries in
   // the block fill a quarter of L2.
-  const std::size_t strip_groups = l2_cache_bytes() / 4 / (block * sizeof(double)) / group;
+  const std::size_t strip_groups = l2_bytes / 4 / (block * sizeof(double)) / group;
   const std::size_t strip =
       dim > max_chunk ? (strip_groups > 0 ? strip_groups : 1) * group : packed.cols;
   alignas(64) double buffer[kPanelDoubles];
@@ -313,20 +314,21 @@ void pairwise_tiled(const MatrixView& a, const MatrixView& b, const MatrixView& 
 // but packing a costs as much as a few broadcast columns of work, so when b
 // has only a few points (and a many), b's points go in the lanes instead.
 // Short points of a are cheap to pick up unpacked, so with one group of
-// broadcast columns they stay in the lanes and skip the buffer.
+// broadcast columns they stay in the lanes and skip the buffer. The blocks
+// are sized for an L2 cache of l2_bytes.
 template <class Tile>
-void pairwise(const MatrixView& a, const MatrixView& b, const MatrixView& C) {
+void pairwise(const MatrixView& a, const MatrixView& b, const MatrixView& C, std::size_t l2_bytes) {
   if (a.cols == 0 || b.cols == 0) return;
   if (a.rows == 0) {
     for (std::size_t n = 0; n < a.cols * b.cols; ++n) C.data[n] = 0.0;
     return;
   }
   if (b.cols <= 2 * Tile::kLanes && a.cols > b.cols && a.rows > 8) {
-    pairwise_tiled<Tile, true>(a, b, C);
+    pairwise_tiled<Tile, true>(a, b, C, l2_bytes);
   } else if (b.cols <= Tile::kBroadcasts && a.rows <= 8) {
     pairwise_single_group_any_depth<Tile>(a, b, C);
   } else {
-    pairwise_tiled<Tile, false>(a, b, C);
+    pairwise_tiled<Tile, false>(a, b, C, l2_bytes);
   }
 }
 
