@@ -12,7 +12,7 @@
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-BUILD_PACKAGES = build-essential cmake googletest libgtest-dev libbenchmark-dev valgrind
+BUILD_PACKAGES = build-essential cmake googletest libgtest-dev libbenchmark-dev valgrind qemu-user
 OCTAVE_PACKAGES = octave liboctave-dev octave-parallel gnuplot-nox
 DEMO_PACKAGES = build-essential cmake octave liboctave-dev octave-parallel
 DEMO_BUILD_DIR ?= $(BUILD_DIR)/demo
