@@ -33,10 +33,14 @@
 %     a, b and Q must be real, full double matrices. Other calls stop with:
 %       the usage text           wrong number of arguments (1 to 3) or outputs
 %                                (at most 1)
-%       Error: argument N must be a real, full double matrix
+%       Error: argument N must be a real, full double matrix (got ...)
 %                                single, integer, logical, char, cell, struct,
-%                                sparse or complex argument N (an empty b of
-%                                any class still stands for a)
+%                                function handle, sparse or complex argument
+%                                N; the message names what was passed and the
+%                                usual fix, such as "(got single; convert
+%                                with double(x))" or "(got sparse; use
+%                                full(x))" (an empty b of any class still
+%                                stands for a)
 %       Error: argument N must be a 2-D matrix
 %                                argument N has more than two dimensions
 %       Error: column lengths must agree
@@ -102,9 +106,9 @@
 %!error <Usage: C = korvane\(a,b\)\n       or: C = korvane\(a\)> korvane ()
 %!error <Usage: C = korvane\(a,b\)> korvane (1, 2, 3, 4)
 %!error <Usage: C = korvane\(a,b\)> [p, q] = korvane (single (1))
-%!error <Error: argument 1 must be a real, full double matrix> korvane (single (1), ones (2))
-%!error <Error: argument 2 must be a real, full double matrix> korvane (1, 1i)
-%!error <Error: argument 3 must be a real, full double matrix> korvane (1, 1, sparse (1))
+%!error <Error: argument 1 must be a real, full double matrix \(got single; convert with double\(x\)\)> korvane (single (1), ones (2))
+%!error <Error: argument 2 must be a real, full double matrix \(got complex; use real\(x\) or abs\(x\)\)> korvane (1, 1i)
+%!error <Error: argument 3 must be a real, full double matrix \(got sparse; use full\(x\)\)> korvane (1, 1, sparse (1))
 %!error <Error: argument 1 must be a 2-D matrix> korvane (ones (2, 2, 2), single (1))
 %!error <Error: argument 2 must be a 2-D matrix> korvane (ones (2, 3), ones (2, 2, 2))
 %!error <Error: column lengths must agree> korvane (ones (2, 3), ones (3, 3), single (1))

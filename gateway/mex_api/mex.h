@@ -35,7 +35,7 @@ KORVANE_MEX_API double* mxGetPr(const mxArray* array);
 KORVANE_MEX_API size_t mxGetM(const mxArray* array);
 KORVANE_MEX_API size_t mxGetN(const mxArray* array);
 KORVANE_MEX_API bool mxIsEmpty(const mxArray* array);
-KORVANE_MEX_API bool mxIsDouble(const mxArray* array);
+KORVANE_MEX_API const char* mxGetClassName(const mxArray* array);
 KORVANE_MEX_API bool mxIsComplex(const mxArray* array);
 KORVANE_MEX_API bool mxIsSparse(const mxArray* array);
 #define mxGetNumberOfDimensions mxGetNumberOfDimensions_730

@@ -20,16 +20,20 @@ std::vector<ArrayPtr> created_arrays;
 std::size_t element_size(ArrayClass array_class) {
   switch (array_class) {
     case ArrayClass::double_class:
+    case ArrayClass::uint64_class:
       return 8;
     case ArrayClass::single_class:
     case ArrayClass::int32_class:
       return 4;
+    case ArrayClass::int8_class:
     case ArrayClass::logical_class:
       return 1;
     case ArrayClass::char_class:
       return 2;
     case ArrayClass::cell_class:
     case ArrayClass::struct_class:
+    case ArrayClass::function_handle_class:
+    case ArrayClass::object_class:
       return sizeof(void*);
   }
   return 1;
@@ -161,9 +165,33 @@ bool mxIsEmpty(const mxArray* array) {
   return array->rows == 0 || array->cols == 0;
 }
 
-bool mxIsDouble(const mxArray* array) {
-  log_call("mxIsDouble", array);
-  return array->array_class == ArrayClass::double_class;
+const char* mxGetClassName(const mxArray* array) {
+  log_call("mxGetClassName", array);
+  switch (array->array_class) {
+    case ArrayClass::double_class:
+      return "double";
+    case ArrayClass::single_class:
+      return "single";
+    case ArrayClass::int8_class:
+      return "int8";
+    case ArrayClass::int32_class:
+      return "int32";
+    case ArrayClass::uint64_class:
+      return "uint64";
+    case ArrayClass::logical_class:
+      return "logical";
+    case ArrayClass::char_class:
+      return "char";
+    case ArrayClass::cell_class:
+      return "cell";
+    case ArrayClass::struct_class:
+      return "struct";
+    case ArrayClass::function_handle_class:
+      return "function_handle";
+    case ArrayClass::object_class:
+      return "korvane_test_object";
+  }
+  return "unknown";
 }
 
 bool mxIsComplex(const mxArray* array) {

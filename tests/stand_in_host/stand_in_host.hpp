@@ -14,11 +14,15 @@
 enum class ArrayClass {
   double_class,
   single_class,
+  int8_class,
   int32_class,
+  uint64_class,
   logical_class,
   char_class,
   cell_class,
-  struct_class
+  struct_class,
+  function_handle_class,
+  object_class  // of a user-defined class, named "korvane_test_object"
 };
 
 struct mxArray_tag {

@@ -11,7 +11,7 @@ typedef struct {
   size_t (*get_m)(const mxArray* array);
   size_t (*get_n)(const mxArray* array);
   bool (*is_empty)(const mxArray* array);
-  bool (*is_double)(const mxArray* array);
+  const char* (*get_class_name)(const mxArray* array);
   bool (*is_complex)(const mxArray* array);
   bool (*is_sparse)(const mxArray* array);
   mwSize (*get_number_of_dimensions)(const mxArray* array);

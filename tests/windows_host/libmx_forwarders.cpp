@@ -24,8 +24,8 @@ size_t mxGetN(const mxArray* array) {
 bool mxIsEmpty(const mxArray* array) {
   return host->is_empty(array);
 }
-bool mxIsDouble(const mxArray* array) {
-  return host->is_double(array);
+const char* mxGetClassName(const mxArray* array) {
+  return host->get_class_name(array);
 }
 bool mxIsComplex(const mxArray* array) {
   return host->is_complex(array);

@@ -151,12 +151,17 @@ void run_checks(const Module& korvane) {
   const auto int32 = stand_in::make_array(ArrayClass::int32_class, dim, n_a);
   const auto complex = stand_in::make_complex(dim, n_a);
   const auto sparse = stand_in::make_sparse(n_a, n_b);
-  expect_error(korvane(1, {int32.get()}), "Error: argument 1 must be a real, full double matrix",
-               "int32 argument 1");
-  expect_error(korvane(1, {a.get(), complex.get()}),
-               "Error: argument 2 must be a real, full double matrix", "complex argument 2");
+  expect_error(
+      korvane(1, {int32.get()}),
+      "Error: argument 1 must be a real, full double matrix (got int32; convert with double(x))",
+      "int32 argument 1");
+  expect_error(
+      korvane(1, {a.get(), complex.get()}),
+      "Error: argument 2 must be a real, full double matrix (got complex; use real(x) or abs(x))",
+      "complex argument 2");
   expect_error(korvane(1, {a.get(), b.get(), sparse.get()}),
-               "Error: argument 3 must be a real, full double matrix", "sparse argument 3");
+               "Error: argument 3 must be a real, full double matrix (got sparse; use full(x))",
+               "sparse argument 3");
 
   // Errors thrown through the module many times leave it working.
   int sound = 0;
@@ -179,7 +184,7 @@ const HostOperations kStandInHost = {mxGetPr,
                                      mxGetM,
                                      mxGetN,
                                      mxIsEmpty,
-                                     mxIsDouble,
+                                     mxGetClassName,
                                      mxIsComplex,
                                      mxIsSparse,
                                      mxGetNumberOfDimensions,
