@@ -1,12 +1,13 @@
 function korvane_build(output_folder)
 % KORVANE_BUILD  Build the korvane module from inside Octave or MATLAB.
 %
-%   korvane_build            compiles the kernels and the gateway and leaves
-%                            the module (korvane.oct in Octave, korvane.<mexext>
-%                            in MATLAB) in gateway/, beside the help file
-%                            korvane.m. Then: addpath('<this folder>/gateway')
-%   korvane_build(folder)    leaves the module and a copy of the help file in
-%                            folder instead (relative to the current folder
+%   korvane_build            compiles the kernels and the gateways and leaves
+%                            the modules korvane and korvane_info (.oct in
+%                            Octave, .<mexext> in MATLAB) in gateway/, beside
+%                            their help files korvane.m and korvane_info.m.
+%                            Then: addpath('<this folder>/gateway')
+%   korvane_build(folder)    leaves the modules and copies of the help files
+%                            in folder instead (relative to the current folder
 %                            unless absolute; made if missing).
 %
 %   Needs a C++17 compiler: Octave's mkoctfile, or MATLAB's mex set up with
@@ -89,10 +90,41 @@ function korvane_build(output_folder)
         fullfile(gateway, 'korvane_gateway.cpp'), objects{:}, ...
         '-outdir', output_folder, '-output', 'korvane');
   end
+  fprintf('built %s\n', module);
+
+  % The companion korvane_info, over the same kernels; its version is the
+  % package's.
+  fprintf('linking korvane_info\n');
+  info_defines = {['-DKORVANE_VERSION=' package_version(root)], '-DKORVANE_ROUTE_BUILD_SCRIPT=1'};
+  if in_octave
+    info_module = fullfile(output_folder, 'korvane_info.oct');
+    korvane_help_header(fullfile(gateway, 'korvane_info.m'), ...
+                        fullfile(object_folder, 'korvane_info_help.hpp'));
+    link_info = @() mkoctfile(['-I' kernels], ['-I' object_folder], info_defines{:}, ...
+                              fullfile(gateway, 'korvane_info_oct.cpp'), objects{:}, ...
+                              '-o', 'korvane_info.oct');
+    with_cxxflags(arithmetic_flags(target, ''), @() in_folder(output_folder, link_info));
+  else
+    info_module = fullfile(output_folder, ['korvane_info.' mexext()]);
+    mex(target.api, compiler_flags(target, ''), ['-I' kernels], info_defines{:}, ...
+        fullfile(gateway, 'korvane_info_gateway.cpp'), objects{:}, ...
+        '-outdir', output_folder, '-output', 'korvane_info');
+  end
   if ~strcmp(absolute_folder(output_folder), absolute_folder(gateway))
     copyfile(fullfile(gateway, 'korvane.m'), output_folder);
+    copyfile(fullfile(gateway, 'korvane_info.m'), output_folder);
   end
-  fprintf('built %s\n', module);
+  fprintf('built %s\n', info_module);
+end
+
+function version = package_version(root)
+  % The Version line of package/DESCRIPTION.
+  description = fileread(fullfile(root, 'package', 'DESCRIPTION'));
+  version = regexp(description, '^Version: *(\S+)', 'tokens', 'once', 'lineanchors');
+  if isempty(version)
+    error('korvane_build: no Version line in %s', fullfile(root, 'package', 'DESCRIPTION'));
+  end
+  version = version{1};
 end
 
 function target = build_target(in_octave)

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <initializer_list>
 #include <iterator>
 #include <limits>
@@ -540,6 +541,9 @@ INSTANTIATE_TEST_SUITE_P(Variants, KernelTest,
                          variant_name);
 
 TEST(Dispatch, ActiveVariantIsAvailableAndPublicEntryPointsUseIt) {
+  // korvane_info must report the same (check_info_instruction_set.sh).
+  std::printf("active instruction set: %s\n",
+              korvane::instruction_set_name(korvane::active_instruction_set()));
   EXPECT_TRUE(korvane::instruction_set_available(korvane::active_instruction_set()));
   EXPECT_TRUE(korvane::instruction_set_available(InstructionSet::scalar));
   auto a = random_values(7 * 30, 41);

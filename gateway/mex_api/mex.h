@@ -1,5 +1,5 @@
 /* Our own declaration of the host's MEX interface: the types and the
- * operations the gateway uses, with MATLAB's documented signatures. The
+ * operations the gateways use (korvane's, then korvane_info's), with MATLAB's documented signatures. The
  * tests' stand-in host implements it, and the Windows DLLs are built against
  * it, importing the operations from libmx.dll and libmex.dll (libmx.def,
  * libmex.def). Real hosts' modules use the host's own mex.h.
@@ -23,6 +23,7 @@ extern "C" {
 
 typedef struct mxArray_tag mxArray;
 typedef size_t mwSize;
+typedef size_t mwIndex;
 typedef enum { mxREAL = 0, mxCOMPLEX = 1 } mxComplexity;
 
 #if defined(_WIN32) && defined(KORVANE_MEX_API_IMPORTS)
@@ -43,6 +44,16 @@ KORVANE_MEX_API bool mxIsSparse(const mxArray* array);
 KORVANE_MEX_API mwSize mxGetNumberOfDimensions(const mxArray* array);
 KORVANE_MEX_API mxArray* mxCreateDoubleMatrix(mwSize m, mwSize n, mxComplexity complexity);
 KORVANE_MEX_API void mexErrMsgTxt(const char* message);
+
+#define mxCreateStructMatrix mxCreateStructMatrix_730
+#define mxSetField mxSetField_730
+KORVANE_MEX_API mxArray* mxCreateStructMatrix(mwSize m, mwSize n, int nfields,
+                                              const char** fieldnames);
+KORVANE_MEX_API void mxSetField(mxArray* array, mwIndex index, const char* fieldname,
+                                mxArray* value);
+KORVANE_MEX_API mxArray* mxCreateString(const char* text);
+KORVANE_MEX_API mxArray* mxCreateDoubleScalar(double value);
+KORVANE_MEX_API int mexPrintf(const char* format, ...);
 
 void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]);
 

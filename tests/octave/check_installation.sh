@@ -27,7 +27,8 @@ case $mode in
            pkg('local_list', '$prefix/octave_packages');
            pkg('global_list', '$prefix/global_packages');"
     run_octave "$setup pkg('install', '-local', '$archive');"
-    run_octave "$setup pkg('load', 'korvane'); expected_folder = '$prefix'; $checks"
+    run_octave "$setup pkg('load', 'korvane'); expected_folder = '$prefix';
+                expected_build = 'Octave package (pkg install), oct-file'; $checks"
     help_files=$(find "$prefix" -name korvane.m | wc -l)
     if [ "$help_files" -ne 1 ]; then
       echo "FAILED: the installed package holds $help_files help files"
@@ -37,7 +38,8 @@ case $mode in
   build-script)
     tree="$work/source tree"
     mkdir -p "$tree"
-    cp -R "$root/kernels" "$root/gateway" "$root/scripts" "$root/korvane_build.m" "$tree/"
+    cp -R "$root/kernels" "$root/gateway" "$root/scripts" "$root/package" "$root/korvane_build.m" \
+          "$tree/"
     module="$tree/module folder"
     (cd "$tree" && run_octave "korvane_build('module folder');")
     # On x86-64 the module links the AVX-512 and AVX2 + FMA3 kernels and
@@ -47,9 +49,12 @@ case $mode in
       *) exact_add= ;;
     esac
     sh "$root/tests/check_arithmetic_instructions.sh" objdump $exact_add "$module/korvane.oct"
-    run_octave "addpath('$module'); expected_folder = '$module'; $checks"
+    run_octave "addpath('$module'); expected_folder = '$module';
+                expected_build = 'korvane_build, oct-file'; $checks"
     (cd "$tree" && run_octave "korvane_build();")
-    [ -f "$tree/gateway/korvane.oct" ] || { echo "FAILED: korvane_build() made no gateway/korvane.oct"; exit 1; }
+    for made in korvane.oct korvane_info.oct; do
+      [ -f "$tree/gateway/$made" ] || { echo "FAILED: korvane_build() made no gateway/$made"; exit 1; }
+    done
     ;;
   *)
     echo "unknown mode $mode" >&2

@@ -199,6 +199,16 @@ for round = 1:2000
 end
 check('many calls', all_ok);
 
+% korvane_info beside it: the package's version, the entry point it is.
+info = korvane_info();
+description = fileread(fullfile(fileparts(mfilename('fullpath')), '..', '..', 'package', 'DESCRIPTION'));
+version = regexp(description, '^Version: *(\S+)', 'tokens', 'once', 'lineanchors');
+check('korvane_info version', strcmp(info.version, version{1}));
+if numel(args) >= 2
+  entry_point = struct('oct', 'oct-file', 'mex', 'MEX').(args{2});
+  check('korvane_info build', strcmp(info.build, ['CMake, ' entry_point]));
+end
+
 % help korvane comes from the help file beside the module.
 text = evalc('help korvane');
 check('help text', ~isempty(strfind(text, 'c = korvane(a,b,Q)')) && ~isempty(strfind(text, 'Exactness')));
