@@ -81,7 +81,7 @@ function korvane_build(output_folder)
     korvane_help_header(fullfile(gateway, 'korvane.m'), fullfile(object_folder, 'korvane_help.hpp'));
     % Octave 7's mkoctfile does not quote the output path when linking: link
     % inside the output folder, naming the module alone.
-    link = @() mkoctfile(['-I' kernels], ['-I' object_folder], ...
+    link = @() mkoctfile('-s', ['-I' kernels], ['-I' object_folder], ...
                          fullfile(gateway, 'korvane_oct.cpp'), objects{:}, '-o', 'korvane.oct');
     with_cxxflags(arithmetic_flags(target, ''), @() in_folder(output_folder, link));
   else
@@ -92,22 +92,22 @@ function korvane_build(output_folder)
   end
   fprintf('built %s\n', module);
 
-  % The companion korvane_info, over the same kernels; its version is the
-  % package's.
+  % The companion korvane_info, which needs korvane's CPU detection alone
+  % (objects{1}); its version is the package's.
   fprintf('linking korvane_info\n');
   info_defines = {['-DKORVANE_VERSION=' package_version(root)], '-DKORVANE_ROUTE_BUILD_SCRIPT=1'};
   if in_octave
     info_module = fullfile(output_folder, 'korvane_info.oct');
     korvane_help_header(fullfile(gateway, 'korvane_info.m'), ...
                         fullfile(object_folder, 'korvane_info_help.hpp'));
-    link_info = @() mkoctfile(['-I' kernels], ['-I' object_folder], info_defines{:}, ...
-                              fullfile(gateway, 'korvane_info_oct.cpp'), objects{:}, ...
+    link_info = @() mkoctfile('-s', ['-I' kernels], ['-I' object_folder], info_defines{:}, ...
+                              fullfile(gateway, 'korvane_info_oct.cpp'), objects{1}, ...
                               '-o', 'korvane_info.oct');
     with_cxxflags(arithmetic_flags(target, ''), @() in_folder(output_folder, link_info));
   else
     info_module = fullfile(output_folder, ['korvane_info.' mexext()]);
     mex(target.api, compiler_flags(target, ''), ['-I' kernels], info_defines{:}, ...
-        fullfile(gateway, 'korvane_info_gateway.cpp'), objects{:}, ...
+        fullfile(gateway, 'korvane_info_gateway.cpp'), objects{1}, ...
         '-outdir', output_folder, '-output', 'korvane_info');
   end
   if ~strcmp(absolute_folder(output_folder), absolute_folder(gateway))
@@ -190,9 +190,11 @@ function flags = gnu_flags(target, isa_flags)
 end
 
 function flags = arithmetic_flags(target, isa_flags)
-  % Octave: mkoctfile takes extra compiler flags from CXXFLAGS.
-  flags = [mkoctfile('-p', 'CXXFLAGS') ' ' gnu_flags(target, isa_flags)];
-  flags = strrep(flags, sprintf('\n'), ' ');
+  % Octave: mkoctfile takes extra compiler flags from CXXFLAGS. Octave's own
+  % go without their debug info (-g): a module as users expect one.
+  octave_flags = strsplit(strtrim(strrep(mkoctfile('-p', 'CXXFLAGS'), sprintf('\n'), ' ')), ' ');
+  octave_flags = octave_flags(~ismember(octave_flags, {'-g', '-g1', '-g2', '-g3', '-ggdb'}));
+  flags = [strjoin(octave_flags, ' ') ' ' gnu_flags(target, isa_flags)];
 end
 
 function flag = compiler_flags(target, isa_flags)

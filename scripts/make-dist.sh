@@ -3,7 +3,8 @@
 # folder (default: build): DESCRIPTION, COPYING, INDEX, and in src/ the
 # sources of korvane.oct and korvane_info.oct, their help files and a
 # Makefile that builds the oct-files with mkoctfile and puts the help files
-# beside them (src/FILES lists what pkg copies from src/: the oct-files). Install in Octave
+# beside them (src/FILES lists what pkg copies from src/: the oct-files);
+# the examples in doc/examples/. Install in Octave
 # with: pkg install korvane-<version>.tar.gz
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -21,5 +22,8 @@ cp "$root/package/src/Makefile" "$root/package/src/FILES" "$root/gateway/korvane
    "$root/gateway/korvane_info_oct.cpp" "$root/gateway/korvane_info.hpp" \
    "$root/gateway/korvane_info.m" "$root/scripts/korvane_help_header.m" "$package/src/"
 cp "$root"/kernels/*.cpp "$root"/kernels/*.hpp "$package/src/kernels/"
+# pkg install copies doc/ into the installed package's folder.
+mkdir -p "$package/doc/examples"
+cp "$root"/examples/*.m "$package/doc/examples/"
 tar -C "$staging" -czf "$out/korvane-$version.tar.gz" korvane
 echo "$out/korvane-$version.tar.gz"

@@ -17,6 +17,15 @@ checks="source('$root/tests/octave/check_installed_module.m')"
 run_octave() {
   "$octave" --no-gui --norc --no-history -q --eval "$1"
 }
+# Installed modules carry no debug info (Octave's own flags have -g).
+no_debug_info() {
+  for built in "$@"; do
+    if objdump -h "$built" | grep -q '\.debug_info'; then
+      echo "FAILED: $built carries debug info"
+      exit 1
+    fi
+  done
+}
 case $mode in
   package)
     archive=$(sh "$root/scripts/make-dist.sh" "$work/dist")
@@ -29,6 +38,12 @@ case $mode in
     run_octave "$setup pkg('install', '-local', '$archive');"
     run_octave "$setup pkg('load', 'korvane'); expected_folder = '$prefix';
                 expected_build = 'Octave package (pkg install), oct-file'; $checks"
+    no_debug_info $(find "$prefix" -name '*.oct')
+    # The examples, where the help says they are, run.
+    run_octave "$setup pkg('load', 'korvane');
+                examples = fullfile(pkg('list', 'korvane'){1}.dir, 'doc', 'examples');
+                assert(numel(dir(fullfile(examples, '*.m'))) == $(ls "$root"/examples/*.m | wc -l));
+                run(fullfile(examples, 'nearest_neighbour.m'))"
     help_files=$(find "$prefix" -name korvane.m | wc -l)
     if [ "$help_files" -ne 1 ]; then
       echo "FAILED: the installed package holds $help_files help files"
@@ -49,6 +64,7 @@ case $mode in
       *) exact_add= ;;
     esac
     sh "$root/tests/check_arithmetic_instructions.sh" objdump $exact_add "$module/korvane.oct"
+    no_debug_info "$module/korvane.oct" "$module/korvane_info.oct"
     run_octave "addpath('$module'); expected_folder = '$module';
                 expected_build = 'korvane_build, oct-file'; $checks"
     (cd "$tree" && run_octave "korvane_build();")
