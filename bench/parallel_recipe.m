@@ -33,8 +33,8 @@ processes = nproc();
 full_matrix = @(a, bj) korvane(a, bj);
 nearest = @(a, bj) min(korvane(a, bj), [], 2);
 shapes = [8 3000 2000; 64 3000 2000; 512 3000 2000; 2048 1000 1000; 8192 1000 1000;
-          8 3000 20000; 64 3000 20000; 512 2000 4000];
-kinds = {'full', 'full', 'full', 'full', 'full', 'nearest', 'nearest', 'nearest'};
+          8 3000 20000; 64 3000 20000; 512 2000 4000; 512 2000 16000; 2048 1000 8000];
+kinds = [repmat({'full'}, 1, 5), repmat({'nearest'}, 1, 5)];
 printf('%d processes (nproc), %d interleaved rounds, median wall time\n', processes, rounds);
 printf('%-8s %5s %6s %6s %10s %10s %8s\n', 'result', 'D', 'na', 'nb', 'one call', 'parcellfun', 'ratio');
 for s = 1:rows(shapes)
