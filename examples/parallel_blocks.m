@@ -10,12 +10,12 @@
 %
 % Does it pay? For a full matrix, not on the machine we measured it on
 % (bench/parallel_recipe.m: 2 cores of an AMD EPYC, CPU family 25 model 17,
-% shared with other builds, load average 4 to 5; medians of 5 interleaved
-% rounds, two runs): parcellfun in 2 processes took 1.4 to 6 times as long
-% as one call at every shape from D = 8 (3000 x 2000) to D = 8192
+% shared with other builds, load average 3 to 6; medians of 5 interleaved
+% rounds, three runs): parcellfun in 2 processes took 1.4 to 6.7 times as
+% long as one call at every shape from D = 8 (3000 x 2000) to D = 8192
 % (1000 x 1000), as sending each block of C back costs more than computing
 % it. Where each process sends back little, such as the nearest distance of
-% every column of a within its block (k nearest), it came to 0.78 to 1.18
+% every column of a within its block (k nearest), it ran at 0.75 to 1.18
 % times the speed of one call there: that is the case to try on a machine
 % with idle cores.
 rand('seed', 3);
