@@ -1,8 +1,9 @@
 /* Our own declaration of the host's MEX interface: the types and the
- * operations the gateways use (korvane's, then korvane_info's), with MATLAB's documented signatures. The
- * tests' stand-in host implements it, and the Windows DLLs are built against
- * it, importing the operations from libmx.dll and libmex.dll (libmx.def,
- * libmex.def). Real hosts' modules use the host's own mex.h.
+ * operations the gateways use (korvane's, then korvane_info's), with
+ * MATLAB's documented signatures. The tests' stand-in host implements it,
+ * and the Windows DLLs are built against it, importing the operations from
+ * libmx.dll and libmex.dll (libmx.def, libmex.def). Real hosts' modules
+ * use the host's own mex.h.
  *
  * Link names are those of MATLAB's large-array-dims API (mex -R2017b, the
  * separate-complex default): operations whose sizes became mwSize in MATLAB
