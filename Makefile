@@ -1,6 +1,7 @@
 # Entry points for a fresh Debian 12 machine; each installs what it needs.
-#   make demo   build the Octave module alone (in build/demo) and run the
-#               Octave examples
+#   make demo   build the Octave modules alone (korvane.oct and korvane.mex,
+#               korvane_info beside them, in build/demo: no tests, no
+#               benchmarks) and run the Octave examples
 #   make test   build everything and run the whole test suite: this machine
 #               (with valgrind and the Octave soak), the sanitizers and the
 #               fuzzer, 32-bit x86 under qemu-i386, 64-bit Arm under
@@ -36,11 +37,15 @@ build: deps
 demo-deps:
 	@sh scripts/install-deps.sh $(DEMO_PACKAGES)
 
-# The examples need the Octave module only: no tests, no benchmarks.
+# The examples need the Octave modules only: no tests, no benchmarks.
+# korvane.oct is built with korvane.mex, whose build puts the help file beside
+# both.
 demo: demo-deps
 	cmake -S . -B $(DEMO_BUILD_DIR) -DCMAKE_BUILD_TYPE=Release \
 	  -DKORVANE_BUILD_TESTS=OFF -DKORVANE_BUILD_BENCH=OFF -DKORVANE_BUILD_MATLAB=OFF
-	cmake --build $(DEMO_BUILD_DIR) -j $(JOBS) --target korvane_octave korvane_oct
+	cmake --build $(DEMO_BUILD_DIR) -j $(JOBS) --target korvane_octave korvane_oct \
+	  korvane_info_octave korvane_info_oct
+	octave-cli --no-gui --norc --no-history -q --eval "addpath('$(abspath $(DEMO_BUILD_DIR))'); korvane_info"
 	for example in examples/*.m; do \
 	  echo "== $$example"; \
 	  octave-cli --no-gui --norc --no-history -q \

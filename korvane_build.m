@@ -1,12 +1,13 @@
 function korvane_build(output_folder)
 % KORVANE_BUILD  Build the korvane module from inside Octave or MATLAB.
 %
-%   korvane_build            compiles the kernels and the gateway and leaves
-%                            the module (korvane.oct in Octave, korvane.<mexext>
-%                            in MATLAB) in gateway/, beside the help file
-%                            korvane.m. Then: addpath('<this folder>/gateway')
-%   korvane_build(folder)    leaves the module and a copy of the help file in
-%                            folder instead (relative to the current folder
+%   korvane_build            compiles the kernels and the gateways and leaves
+%                            the modules korvane and korvane_info (.oct in
+%                            Octave, .<mexext> in MATLAB) in gateway/, beside
+%                            their help files korvane.m and korvane_info.m.
+%                            Then: addpath('<this folder>/gateway')
+%   korvane_build(folder)    leaves the modules and copies of the help files
+%                            in folder instead (relative to the current folder
 %                            unless absolute; made if missing).
 %
 %   Needs a C++17 compiler: Octave's mkoctfile, or MATLAB's mex set up with
@@ -92,7 +93,7 @@ function korvane_build(output_folder)
     korvane_help_header(fullfile(gateway, 'korvane.m'), fullfile(object_folder, 'korvane_help.hpp'));
     % Octave 7's mkoctfile does not quote the output path when linking: link
     % inside the output folder, naming the module alone.
-    link = @() mkoctfile(['-I' kernels], ['-I' object_folder], ...
+    link = @() mkoctfile('-s', ['-I' kernels], ['-I' object_folder], ...
                          fullfile(gateway, 'korvane_oct.cpp'), objects{:}, '-o', 'korvane.oct');
     with_cxxflags(arithmetic_flags(target, ''), @() in_folder(output_folder, link));
   else
@@ -101,10 +102,41 @@ function korvane_build(output_folder)
         fullfile(gateway, 'korvane_gateway.cpp'), objects{:}, ...
         '-outdir', output_folder, '-output', 'korvane');
   end
+  fprintf('built %s\n', module);
+
+  % The companion korvane_info, which needs korvane's CPU detection alone
+  % (objects{1}); its version is the package's.
+  fprintf('linking korvane_info\n');
+  info_defines = {['-DKORVANE_VERSION=' package_version(root)], '-DKORVANE_ROUTE_BUILD_SCRIPT=1'};
+  if in_octave
+    info_module = fullfile(output_folder, 'korvane_info.oct');
+    korvane_help_header(fullfile(gateway, 'korvane_info.m'), ...
+                        fullfile(object_folder, 'korvane_info_help.hpp'));
+    link_info = @() mkoctfile('-s', ['-I' kernels], ['-I' object_folder], info_defines{:}, ...
+                              fullfile(gateway, 'korvane_info_oct.cpp'), objects{1}, ...
+                              '-o', 'korvane_info.oct');
+    with_cxxflags(arithmetic_flags(target, ''), @() in_folder(output_folder, link_info));
+  else
+    info_module = fullfile(output_folder, ['korvane_info.' mexext()]);
+    mex(target.api, compiler_flags(target, ''), ['-I' kernels], info_defines{:}, ...
+        fullfile(gateway, 'korvane_info_gateway.cpp'), objects{1}, ...
+        '-outdir', output_folder, '-output', 'korvane_info');
+  end
   if ~strcmp(absolute_folder(output_folder), absolute_folder(gateway))
     copyfile(fullfile(gateway, 'korvane.m'), output_folder);
+    copyfile(fullfile(gateway, 'korvane_info.m'), output_folder);
   end
-  fprintf('built %s\n', module);
+  fprintf('built %s\n', info_module);
+end
+
+function version = package_version(root)
+  % The Version line of package/DESCRIPTION.
+  description = fileread(fullfile(root, 'package', 'DESCRIPTION'));
+  version = regexp(description, '^Version: *(\S+)', 'tokens', 'once', 'lineanchors');
+  if isempty(version)
+    error('korvane_build: no Version line in %s', fullfile(root, 'package', 'DESCRIPTION'));
+  end
+  version = version{1};
 end
 
 function target = build_target(in_octave)
@@ -184,9 +216,11 @@ function flags = gnu_flags(target, isa_flags)
 end
 
 function flags = arithmetic_flags(target, isa_flags)
-  % Octave: mkoctfile takes extra compiler flags from CXXFLAGS.
-  flags = [mkoctfile('-p', 'CXXFLAGS') ' ' gnu_flags(target, isa_flags)];
-  flags = strrep(flags, sprintf('\n'), ' ');
+  % Octave: mkoctfile takes extra compiler flags from CXXFLAGS. Octave's own
+  % go without their debug info (-g): a module as users expect one.
+  octave_flags = strsplit(strtrim(strrep(mkoctfile('-p', 'CXXFLAGS'), sprintf('\n'), ' ')), ' ');
+  octave_flags = octave_flags(~ismember(octave_flags, {'-g', '-g1', '-g2', '-g3', '-ggdb'}));
+  flags = [strjoin(octave_flags, ' ') ' ' gnu_flags(target, isa_flags)];
 end
 
 function flag = compiler_flags(target, isa_flags)

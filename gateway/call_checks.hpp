@@ -8,7 +8,8 @@
 // message and stops leaves nothing behind.
 //
 // Adaptor requirements (n counts arguments from 0; only n < nrhs is asked):
-//   bool is_real_full_double(int n) const;
+//   ArgumentKind kind(int n) const;   argument_kind() of the host's class
+//                                     name, sparsity and complexity
 //   bool is_matrix(int n) const;      at most two dimensions (trailing
 //                                     singleton dimensions do not count)
 //   bool is_empty(int n) const;       no elements
@@ -22,6 +23,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "distance_kernels.hpp"
 
@@ -35,11 +37,89 @@ inline constexpr char kUsageText[] =
 inline constexpr char kColumnLengthText[] = "Error: column lengths must agree";
 inline constexpr char kWrongQText[] = "Error: 3rd matrix argument has wrong dimensions";
 inline constexpr char kTooLargeText[] = "Error: result matrix is too large";
-inline constexpr const char* kNotRealDoubleText[] = {
-    "Error: argument 1 must be a real, full double matrix",
-    "Error: argument 2 must be a real, full double matrix",
-    "Error: argument 3 must be a real, full double matrix",
+// What an argument is, as far as the checks go: a real, full double matrix,
+// or one of the kinds refused, each with a message naming it and the usual
+// fix. Both entry points classify with argument_kind(), so that they report
+// the same bytes for every value.
+enum class ArgumentKind : unsigned char {
+  real_full_double,
+  single_class,
+  int8_class,
+  uint8_class,
+  int16_class,
+  uint16_class,
+  int32_class,
+  uint32_class,
+  int64_class,
+  uint64_class,
+  logical_class,
+  char_class,
+  cell_class,
+  struct_class,
+  function_handle_class,
+  other_class,
+  sparse,
+  complex,
+  sparse_complex,
 };
+
+// The class names of single_class ... function_handle_class, in order.
+inline constexpr const char* kRefusedClassNames[] = {
+    "single", "int8",   "uint8",   "int16", "uint16", "int32",  "uint32",
+    "int64",  "uint64", "logical", "char",  "cell",   "struct", "function_handle",
+};
+
+inline ArgumentKind argument_kind(const char* class_name, bool sparse, bool complex) {
+  if (class_name == nullptr) return ArgumentKind::other_class;
+  if (std::strcmp(class_name, "double") == 0) {
+    if (sparse) return complex ? ArgumentKind::sparse_complex : ArgumentKind::sparse;
+    return complex ? ArgumentKind::complex : ArgumentKind::real_full_double;
+  }
+  int kind = static_cast<int>(ArgumentKind::single_class);
+  for (const char* name : kRefusedClassNames) {
+    if (std::strcmp(class_name, name) == 0) return static_cast<ArgumentKind>(kind);
+    ++kind;
+  }
+  return ArgumentKind::other_class;
+}
+
+// The refusals of argument N, one per kind after real_full_double.
+#define KORVANE_REFUSED(n, got) \
+  "Error: argument " n " must be a real, full double matrix (got " got ")"
+#define KORVANE_REFUSALS(n)                                                      \
+  KORVANE_REFUSED(n, "single; convert with double(x)"),                          \
+      KORVANE_REFUSED(n, "int8; convert with double(x)"),                        \
+      KORVANE_REFUSED(n, "uint8; convert with double(x)"),                       \
+      KORVANE_REFUSED(n, "int16; convert with double(x)"),                       \
+      KORVANE_REFUSED(n, "uint16; convert with double(x)"),                      \
+      KORVANE_REFUSED(n, "int32; convert with double(x)"),                       \
+      KORVANE_REFUSED(n, "uint32; convert with double(x)"),                      \
+      KORVANE_REFUSED(n, "int64; convert with double(x)"),                       \
+      KORVANE_REFUSED(n, "uint64; convert with double(x)"),                      \
+      KORVANE_REFUSED(n, "logical; convert with double(x)"),                     \
+      KORVANE_REFUSED(n, "char; for character codes use double(x)"),             \
+      KORVANE_REFUSED(n, "cell; use cell2mat(x) or x{k}"),                       \
+      KORVANE_REFUSED(n, "struct; pass one of its fields, x.name"),              \
+      KORVANE_REFUSED(n, "function_handle; pass the matrix it returns, x(...)"), \
+      KORVANE_REFUSED(n, "another class; pass a double matrix"),                 \
+      KORVANE_REFUSED(n, "sparse; use full(x)"),                                 \
+      KORVANE_REFUSED(n, "complex; use real(x) or abs(x)"),                      \
+      KORVANE_REFUSED(n, "sparse complex; use real(full(x)) or abs(full(x))"),
+inline constexpr int kRefusedKinds = static_cast<int>(ArgumentKind::sparse_complex);
+inline constexpr const char* kNotRealDoubleText[3][kRefusedKinds] = {
+    {KORVANE_REFUSALS("1")}, {KORVANE_REFUSALS("2")}, {KORVANE_REFUSALS("3")}};
+#undef KORVANE_REFUSALS
+#undef KORVANE_REFUSED
+static_assert(sizeof kRefusedClassNames / sizeof kRefusedClassNames[0] ==
+              static_cast<std::size_t>(ArgumentKind::other_class) - 1);
+// A missing row would leave a null text.
+constexpr bool every_refusal_has_a_text() {
+  for (const auto& texts : kNotRealDoubleText)
+    for (const char* text : texts)
+      if (text == nullptr) return false;
+  return true;
+}
+static_assert(every_refusal_has_a_text());
 inline constexpr const char* kNotMatrixText[] = {
     "Error: argument 1 must be a 2-D matrix",
     "Error: argument 2 must be a 2-D matrix",
@@ -79,7 +159,10 @@ inline CheckedCall refused(const char* message) {
 // Class before shape: a non-double array's storage is not read as doubles.
 template <class Host>
 const char* matrix_error(const Host& host, int n) {
-  if (!host.is_real_full_double(n)) return kNotRealDoubleText[n];
+  const ArgumentKind kind = host.kind(n);
+  if (kind != ArgumentKind::real_full_double) {
+    return kNotRealDoubleText[n][static_cast<int>(kind) - 1];
+  }
   if (!host.is_matrix(n)) return kNotMatrixText[n];
   return nullptr;
 }

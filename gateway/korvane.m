@@ -4,6 +4,12 @@
 %                       C is na-by-nb with C(i,j) = sum((a(:,i) - b(:,j)).^2).
 %                       An empty b ([]) stands for a.
 %   C = korvane(a)      the same as korvane(a,a): C is na-by-na.
+%   C = korvane(X.', Y.')  for points held as rows (n-by-D, as pdist2 and
+%                       knnsearch take them): korvane(X, Y) would take the D
+%                       columns for the points and return a D-by-D matrix,
+%                       wrong without a word. Points are columns because each
+%                       point's coordinates are then adjacent in memory.
+%   sqrt(korvane(a,b))  the Euclidean distances themselves.
 %   c = korvane(a,b,Q)  Q is na-by-nb (na-by-na when b is empty). c is D-by-1
 %                       with c(k) = sum over i, j (i outermost) of
 %                       (Q(i,j)*t)*t, t = a(k,i) - b(k,j): the share of
@@ -15,6 +21,12 @@
 %     korvane(x)                 % [0 25 1; 25 0 18; 1 18 0]
 %     korvane(x, [1; 1])         % distances to the point (1,1): [2; 13; 1]
 %     korvane(x, [], ones(3))    % per-coordinate split: [36; 52]
+%
+%   An empty b stands for a
+%     korvane(q, zeros(3, 0)) is korvane(q, q), not a q-by-0 result: in a
+%     nearest-neighbour or k-means loop whose reference set can become empty,
+%     every query would then find itself at distance 0. Guard such calls:
+%       if isempty(b), C = zeros(size(a, 2), 0); else, C = korvane(a, b); end
 %
 %   Exactness
 %     Every entry is summed over the coordinates in ascending order, each
@@ -33,10 +45,14 @@
 %     a, b and Q must be real, full double matrices. Other calls stop with:
 %       the usage text           wrong number of arguments (1 to 3) or outputs
 %                                (at most 1)
-%       Error: argument N must be a real, full double matrix
+%       Error: argument N must be a real, full double matrix (got ...)
 %                                single, integer, logical, char, cell, struct,
-%                                sparse or complex argument N (an empty b of
-%                                any class still stands for a)
+%                                function handle, sparse or complex argument
+%                                N; the message names what was passed and the
+%                                usual fix, such as "(got single; convert
+%                                with double(x))" or "(got sparse; use
+%                                full(x))" (an empty b of any class still
+%                                stands for a)
 %       Error: argument N must be a 2-D matrix
 %                                argument N has more than two dimensions
 %       Error: column lengths must agree
@@ -55,13 +71,24 @@
 %     MEX function's result on return; where korvane.oct is built, Octave
 %     loads it instead and needs the result's memory only once.
 %
-%   See also PDIST2, SUM.
+%   Examples that print what they check (nearest neighbours, a k-means
+%   step, a Gaussian kernel, blocks over several cores): examples/ in the
+%   source tree; in the installed package
+%     fullfile(pkg('list', 'korvane'){1}.dir, 'doc', 'examples')
+%
+%   See also KORVANE_INFO, SQRT, MIN. PDIST2 (the statistics package:
+%   pkg load statistics) takes points as rows and returns distances.
 
 %!shared x
 %! x = [0 3 0; 0 4 1];
 %!assert (korvane (x), [0 25 1; 25 0 18; 1 18 0])
 %!assert (korvane (x, [1; 1]), [2; 13; 1])
 %!assert (korvane (x, [], ones (3)), [36; 52])
+%!test
+%! ## Points as rows, transposed; Euclidean distance as the square root.
+%! P = [0 0; 3 4; 0 1];
+%! assert (korvane (P.', [1 1].'), [2; 13; 1]);
+%! assert (sqrt (korvane (P.', P(2, :).')), [5; 0; sqrt(18)]);
 %!test
 %! ## An empty b of any shape or class stands for a.
 %! assert (korvane (x, []), korvane (x));
@@ -102,9 +129,9 @@
 %!error <Usage: C = korvane\(a,b\)\n       or: C = korvane\(a\)> korvane ()
 %!error <Usage: C = korvane\(a,b\)> korvane (1, 2, 3, 4)
 %!error <Usage: C = korvane\(a,b\)> [p, q] = korvane (single (1))
-%!error <Error: argument 1 must be a real, full double matrix> korvane (single (1), ones (2))
-%!error <Error: argument 2 must be a real, full double matrix> korvane (1, 1i)
-%!error <Error: argument 3 must be a real, full double matrix> korvane (1, 1, sparse (1))
+%!error <Error: argument 1 must be a real, full double matrix \(got single; convert with double\(x\)\)> korvane (single (1), ones (2))
+%!error <Error: argument 2 must be a real, full double matrix \(got complex; use real\(x\) or abs\(x\)\)> korvane (1, 1i)
+%!error <Error: argument 3 must be a real, full double matrix \(got sparse; use full\(x\)\)> korvane (1, 1, sparse (1))
 %!error <Error: argument 1 must be a 2-D matrix> korvane (ones (2, 2, 2), single (1))
 %!error <Error: argument 2 must be a 2-D matrix> korvane (ones (2, 3), ones (2, 2, 2))
 %!error <Error: column lengths must agree> korvane (ones (2, 3), ones (3, 3), single (1))

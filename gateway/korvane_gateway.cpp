@@ -14,15 +14,17 @@
 
 namespace {
 
+namespace gateway = korvane::gateway;
+
 // The checks' questions, answered through the host's array operations.
 struct MexArguments {
   const mxArray* const* prhs;
 
-  // Anything else would have its storage read as doubles from the wrong
-  // memory or past its end.
-  bool is_real_full_double(int n) const {
+  // Anything but a real, full double matrix would have its storage read as
+  // doubles from the wrong memory or past its end.
+  gateway::ArgumentKind kind(int n) const {
     const mxArray* array = prhs[n];
-    return mxIsDouble(array) && !mxIsComplex(array) && !mxIsSparse(array);
+    return gateway::argument_kind(mxGetClassName(array), mxIsSparse(array), mxIsComplex(array));
   }
   // mxGetN of an N-d array is the product of its dimensions after the
   // first, which would silently flatten it.
@@ -36,7 +38,6 @@ struct MexArguments {
 }  // namespace
 
 void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
-  namespace gateway = korvane::gateway;
   const gateway::CheckedCall call = gateway::check_call(MexArguments{prhs}, nlhs, nrhs);
   if (call.error != nullptr) {
     mexErrMsgTxt(call.error);

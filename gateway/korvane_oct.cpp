@@ -37,11 +37,11 @@ struct OctaveArguments {
   const octave_value_list& args;
   NDArray* arrays;
 
-  // Anything else would have its storage read as doubles from the wrong
-  // memory or be expanded from another class.
-  bool is_real_full_double(int n) const {
+  // Anything but a real, full double matrix would have its storage read as
+  // doubles from the wrong memory or be expanded from another class.
+  gateway::ArgumentKind kind(int n) const {
     const octave_value& value = args(n);
-    return value.is_double_type() && !value.iscomplex() && !value.issparse();
+    return gateway::argument_kind(value.class_name().c_str(), value.issparse(), value.iscomplex());
   }
   // Octave drops trailing singleton dimensions, so ndims is never below 2.
   bool is_matrix(int n) const { return args(n).ndims() <= 2; }

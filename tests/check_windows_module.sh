@@ -6,13 +6,14 @@
 # mxGetNumberOfDimensions as their _730 entries, the others plain); and it
 # needs no DLL but those and Windows' own (no compiler runtime DLL, which a
 # host would not have).
-# Usage: check_windows_module.sh OBJDUMP MODULE
+# Usage: check_windows_module.sh OBJDUMP MODULE [LIBMX_NAMES LIBMEX_NAMES]
+# (the names default to korvane's; a companion module gives its own)
 set -eu
 objdump=$1
 module=$2
-expected_libmx="mxCreateDoubleMatrix_730 mxGetM mxGetN mxGetNumberOfDimensions_730 mxGetPr
-                mxIsComplex mxIsDouble mxIsEmpty mxIsSparse"
-expected_libmex="mexErrMsgTxt"
+expected_libmx=${3:-"mxCreateDoubleMatrix_730 mxGetClassName mxGetM mxGetN
+                    mxGetNumberOfDimensions_730 mxGetPr mxIsComplex mxIsEmpty mxIsSparse"}
+expected_libmex=${4:-"mexErrMsgTxt"}
 headers=$("$objdump" -p "$module")
 status=0
 fail() {

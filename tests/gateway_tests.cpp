@@ -26,9 +26,12 @@ const std::string kUsage =
     "where the b matrix may be empty.";
 const std::string kColumnLengths = "Error: column lengths must agree";
 const std::string kWrongQ = "Error: 3rd matrix argument has wrong dimensions";
-std::string not_real_double(int n) {
-  return "Error: argument " + std::to_string(n) + " must be a real, full double matrix";
+// What was passed and the usual fix: "single; convert with double(x)".
+std::string not_real_double(int n, const std::string& got) {
+  return "Error: argument " + std::to_string(n) + " must be a real, full double matrix (got " +
+         got + ")";
 }
+const std::string kGotSingle = "single; convert with double(x)";
 
 std::string not_matrix(int n) {
   return "Error: argument " + std::to_string(n) + " must be a 2-D matrix";
@@ -201,26 +204,39 @@ TEST(GatewayShapes, EmptyPointSets) {
 }
 
 TEST(GatewayArgumentClasses, EachNonDoubleArgumentIsRefusedBeforeItsDataIsRead) {
-  const ArrayClass classes[] = {ArrayClass::single_class,  ArrayClass::int32_class,
-                                ArrayClass::logical_class, ArrayClass::char_class,
-                                ArrayClass::cell_class,    ArrayClass::struct_class};
+  struct Refused {
+    ArrayClass array_class;
+    bool complex, sparse;
+    std::string got;
+  };
+  const Refused refused[] = {
+      {ArrayClass::single_class, false, false, kGotSingle},
+      {ArrayClass::int8_class, false, false, "int8; convert with double(x)"},
+      {ArrayClass::int32_class, false, false, "int32; convert with double(x)"},
+      {ArrayClass::uint64_class, false, false, "uint64; convert with double(x)"},
+      {ArrayClass::logical_class, false, false, "logical; convert with double(x)"},
+      {ArrayClass::char_class, false, false, "char; for character codes use double(x)"},
+      {ArrayClass::cell_class, false, false, "cell; use cell2mat(x) or x{k}"},
+      {ArrayClass::struct_class, false, false, "struct; pass one of its fields, x.name"},
+      {ArrayClass::function_handle_class, false, false,
+       "function_handle; pass the matrix it returns, x(...)"},
+      {ArrayClass::object_class, false, false, "another class; pass a double matrix"},
+      {ArrayClass::double_class, true, false, "complex; use real(x) or abs(x)"},
+      {ArrayClass::double_class, false, true, "sparse; use full(x)"},
+      {ArrayClass::double_class, true, true, "sparse complex; use real(full(x)) or abs(full(x))"},
+  };
   for (int position = 1; position <= 3; ++position) {
-    std::vector<ArrayPtr> bad;
-    for (ArrayClass c : classes) {
+    for (const Refused& r : refused) {
       PointSets p;
-      bad.push_back(
-          stand_in::make_array(c, position == 3 ? p.n_a : p.dim, position == 1 ? p.n_a : p.n_b));
-    }
-    PointSets p;
-    bad.push_back(
-        stand_in::make_complex(position == 3 ? p.n_a : p.dim, position == 1 ? p.n_a : p.n_b));
-    bad.push_back(
-        stand_in::make_sparse(position == 3 ? p.n_a : p.dim, position == 1 ? p.n_a : p.n_b));
-    for (const ArrayPtr& array : bad) {
+      const std::size_t rows = position == 3 ? p.n_a : p.dim;
+      const std::size_t cols = position == 1 ? p.n_a : p.n_b;
+      ArrayPtr array = r.sparse ? stand_in::make_sparse(rows, cols)
+                                : stand_in::make_array(r.array_class, rows, cols);
+      array->complex = r.complex;
       std::vector<const mxArray*> args = {p.a.get(), p.b.get(), p.q.get()};
       args[static_cast<std::size_t>(position - 1)] = array.get();
       const auto outcome = call(1, args);
-      expect_error(outcome, not_real_double(position));
+      expect_error(outcome, not_real_double(position, r.got));
       EXPECT_FALSE(data_read(outcome, array.get()));
     }
   }
@@ -245,7 +261,7 @@ TEST(GatewayArgumentShapes, ArgumentsOfMoreThanTwoDimensionsAreRefused) {
   // The class is checked first.
   ArrayPtr single_cube = stand_in::make_array(ArrayClass::single_class, p.dim, 20);
   single_cube->dimensions = 3;
-  expect_error(call(1, {single_cube.get()}), not_real_double(1));
+  expect_error(call(1, {single_cube.get()}), not_real_double(1, kGotSingle));
 
   // Trailing singleton dimensions leave a matrix, and an empty b of any
   // shape still stands for a.
@@ -304,9 +320,10 @@ TEST(GatewayOrder, FirstBrokenRuleIsReported) {
   // Counts before everything.
   expect_error(call(2, {single_a.get(), taller.get(), transposed.get()}), kUsage);
   // Argument 1's class before b's rows.
-  expect_error(call(1, {single_a.get(), taller.get()}), not_real_double(1));
+  expect_error(call(1, {single_a.get(), taller.get()}), not_real_double(1, kGotSingle));
   // b's class before b's rows; b's rows before Q.
-  expect_error(call(1, {p.a.get(), single_b.get(), transposed.get()}), not_real_double(2));
+  expect_error(call(1, {p.a.get(), single_b.get(), transposed.get()}),
+               not_real_double(2, kGotSingle));
   expect_error(call(1, {p.a.get(), taller.get(), transposed.get()}), kColumnLengths);
 }
 

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <initializer_list>
@@ -550,6 +551,9 @@ INSTANTIATE_TEST_SUITE_P(Variants, KernelTest,
                          variant_name);
 
 TEST(Dispatch, PublicEntryPointsMatchTheOracle) {
+  // korvane_info must report the same (check_info_instruction_set.sh).
+  std::printf("active instruction set: %s\n",
+              korvane::instruction_set_name(korvane::active_instruction_set()));
   auto a = random_values(7 * 30, 41);
   auto b = random_values(7 * 20, 42);
   auto Q = random_values(600, 43);

@@ -59,6 +59,29 @@ bool real_full_double(const mxArray& array) {
   return array.array_class == ArrayClass::double_class && !array.complex && !array.sparse;
 }
 
+// What the refusal of an argument names, and the fix it gives, for the
+// classes made here.
+std::string refused_as(const mxArray& array) {
+  switch (array.array_class) {
+    case ArrayClass::single_class:
+      return "single; convert with double(x)";
+    case ArrayClass::int32_class:
+      return "int32; convert with double(x)";
+    case ArrayClass::logical_class:
+      return "logical; convert with double(x)";
+    case ArrayClass::char_class:
+      return "char; for character codes use double(x)";
+    case ArrayClass::cell_class:
+      return "cell; use cell2mat(x) or x{k}";
+    default:
+      break;
+  }
+  if (array.sparse)
+    return array.complex ? "sparse complex; use real(full(x)) or abs(full(x))"
+                         : "sparse; use full(x)";
+  return "complex; use real(x) or abs(x)";
+}
+
 bool empty(const mxArray& array) {
   return array.rows == 0 || array.cols == 0;
 }
@@ -81,7 +104,8 @@ std::string expected_message(int nlhs, const std::vector<const mxArray*>& args) 
   const auto matrix_error = [&](std::size_t n) -> std::string {
     const std::string number = std::to_string(n + 1);
     if (!real_full_double(*args[n])) {
-      return "Error: argument " + number + " must be a real, full double matrix";
+      return "Error: argument " + number + " must be a real, full double matrix (got " +
+             refused_as(*args[n]) + ")";
     }
     if (args[n]->dimensions > 2) return "Error: argument " + number + " must be a 2-D matrix";
     return "";

@@ -2,7 +2,8 @@
 % session where it is already on the path: it is the oct-file expected, with
 % its help file beside it, every call form gives the plain loops' bits,
 % errors carry their messages, and help korvane and lookfor work, lookfor
-% listing korvane once. Exits with status 1 on any failure.
+% listing korvane once; korvane_info stands beside it and names the route
+% (expected_build). Exits with status 1 on any failure.
 %   ... --eval "<put korvane on the path>; source('check_installed_module.m')"
 failures = 0;
 module = which('korvane');
@@ -61,6 +62,16 @@ end
 listed = regexp(evalc('lookfor(''squared Euclidean'')'), '^korvane\s', 'lineanchors');
 if numel(listed) ~= 1
   printf('FAILED: lookfor lists korvane %d times\n', numel(listed));
+  failures = failures + 1;
+end
+
+% korvane_info beside it, built by the route expected.
+info_module = which('korvane_info');
+if ~strcmp(fileparts(info_module), fileparts(module)) || isempty(regexp(info_module, '\.oct$', 'once'))
+  printf('FAILED: korvane_info is "%s", not an oct-file beside %s\n', info_module, module);
+  failures = failures + 1;
+elseif ~strcmp(korvane_info().build, expected_build)
+  printf('FAILED: korvane_info says it was built by "%s"\n', korvane_info().build);
   failures = failures + 1;
 end
 

@@ -135,7 +135,8 @@ cases(end + 1, :) = {'lazy index', {find([1 0 1 1 0 1])}, 1};
 % Every other class, in every position.
 makers = {@single, @int8, @int32, @uint64, @(m) uint8(m > 0), @(m) m > 0, ...
           @(m) char(65 + (m > 0)), @num2cell, @(m) struct('v', m), @sparse, ...
-          @(m) complex(m, m), @(m) complex(m, 0 * m), @(m) {m}, @(m) @sin, @(m) sparse(m > 0)};
+          @(m) complex(m, m), @(m) complex(m, 0 * m), @(m) {m}, @(m) @sin, @(m) sparse(m > 0), ...
+          @(m) sparse(complex(m, m)), @(m) containers.Map(), @uint16, @int64, @(m) single(complex(m, m))};
 for p = 1:3
   for m = 1:numel(makers)
     call = {a, b, Q};

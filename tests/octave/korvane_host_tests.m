@@ -85,7 +85,8 @@ usage = sprintf(['korvane: Usage: C = korvane(a,b)\n       or: C = korvane(a)\n'
                  '       or: c = korvane(a,b,Q)\nwhere the b matrix may be empty.']);
 lengths = 'korvane: Error: column lengths must agree';
 wrongq = 'korvane: Error: 3rd matrix argument has wrong dimensions';
-notdouble = @(n) sprintf('korvane: Error: argument %d must be a real, full double matrix', n);
+notdouble = @(n, got) sprintf('korvane: Error: argument %d must be a real, full double matrix (got %s)', n, got);
+single_fix = 'single; convert with double(x)';
 notmatrix = @(n) sprintf('korvane: Error: argument %d must be a 2-D matrix', n);
 toolarge = 'korvane: Error: result matrix is too large';
 
@@ -137,7 +138,7 @@ check('Q transposed', strcmp(error_of(@() korvane(a, b, Q')), wrongq));
 check('Q for empty b', strcmp(error_of(@() korvane(a, [], Q)), wrongq));
 check('Q 0x0 for 0x4 result', strcmp(error_of(@() korvane(zeros(3, 0), ones(3, 4), [])), wrongq));
 check('usage before classes', strcmp(error_of(@() two_outputs(single(a), ones(2))), usage));
-check('argument 1 before b rows', strcmp(error_of(@() korvane(int8(a), ones(2, 2))), notdouble(1)));
+check('argument 1 before b rows', strcmp(error_of(@() korvane(int8(a), ones(2, 2))), notdouble(1, 'int8; convert with double(x)')));
 
 % Edge shapes.
 check('empty b of other rows', same_bits(korvane(a, zeros(9, 0)), korvane(a)));
@@ -149,22 +150,31 @@ check('0x0 alone', isequal(size(korvane([])), [0 0]));
 check('weighted 3x0 with 0x4 Q', same_bits(korvane(zeros(3, 0), ones(3, 4), zeros(0, 4)), zeros(3, 1)));
 check('weighted zero weights', same_bits(korvane(a, b, zeros(20, 13)), zeros(7, 1)));
 
-% Every argument that is not a real, full double matrix is refused.
-makers = {@single, @int32, @(m) uint8(m > 0), @(m) m > 0, @(m) char(65 + (m > 0)), ...
-          @num2cell, @(m) struct('v', m), @sparse, @(m) complex(m, m)};
+% Every argument that is not a real, full double matrix is refused, naming
+% what it is and the usual fix.
+refused = {@single, single_fix; @int32, 'int32; convert with double(x)';
+           @(m) uint8(m > 0), 'uint8; convert with double(x)';
+           @(m) m > 0, 'logical; convert with double(x)';
+           @(m) char(65 + (m > 0)), 'char; for character codes use double(x)';
+           @num2cell, 'cell; use cell2mat(x) or x{k}';
+           @(m) struct('v', m), 'struct; pass one of its fields, x.name';
+           @(m) @sin, 'function_handle; pass the matrix it returns, x(...)';
+           @(m) containers.Map(), 'another class; pass a double matrix';
+           @sparse, 'sparse; use full(x)'; @(m) complex(m, m), 'complex; use real(x) or abs(x)';
+           @(m) sparse(complex(m, m)), 'sparse complex; use real(full(x)) or abs(full(x))'};
 for p = 1:3
-  for m = 1:numel(makers)
+  for m = 1:rows(refused)
     call = {a, b, Q};
-    call{p} = makers{m}(call{p});
+    call{p} = refused{m, 1}(call{p});
     msg = error_of(@() korvane(call{:}));
-    check(sprintf('class refusal %d of argument %d', m, p), strcmp(msg, notdouble(p)));
+    check(sprintf('refusal of %s as argument %d', refused{m, 2}, p), strcmp(msg, notdouble(p, refused{m, 2})));
   end
 end
 % Arrays of more than two dimensions are refused, not flattened.
 check('3-D a', strcmp(error_of(@() korvane(rand(3, 4, 5))), notmatrix(1)));
 check('3-D b', strcmp(error_of(@() korvane(rand(3, 4), rand(3, 2, 2))), notmatrix(2)));
 check('3-D Q', strcmp(error_of(@() korvane(a, [], ones(20, 4, 5))), notmatrix(3)));
-check('class before dimensions', strcmp(error_of(@() korvane(single(rand(3, 4, 5)))), notdouble(1)));
+check('class before dimensions', strcmp(error_of(@() korvane(single(rand(3, 4, 5)))), notdouble(1, single_fix)));
 check('trailing singletons', same_bits(korvane(reshape(a, [7 20 1 1])), korvane(a)));
 check('empty 3-D b stands for a', same_bits(korvane(a, zeros(3, 0, 2)), korvane(a)));
 
@@ -185,9 +195,19 @@ expected = korvane(a, b);
 for round = 1:2000
   all_ok = all_ok && same_bits(korvane(a, b), expected);
   all_ok = all_ok && strcmp(error_of(@() korvane(a, ones(2, 2))), lengths);
-  all_ok = all_ok && strcmp(error_of(@() korvane(single(a))), notdouble(1));
+  all_ok = all_ok && strcmp(error_of(@() korvane(single(a))), notdouble(1, single_fix));
 end
 check('many calls', all_ok);
+
+% korvane_info beside it: the package's version, the entry point it is.
+info = korvane_info();
+description = fileread(fullfile(fileparts(mfilename('fullpath')), '..', '..', 'package', 'DESCRIPTION'));
+version = regexp(description, '^Version: *(\S+)', 'tokens', 'once', 'lineanchors');
+check('korvane_info version', strcmp(info.version, version{1}));
+if numel(args) >= 2
+  entry_point = struct('oct', 'oct-file', 'mex', 'MEX').(args{2});
+  check('korvane_info build', strcmp(info.build, ['CMake, ' entry_point]));
+end
 
 % help korvane comes from the help file beside the module.
 text = evalc('help korvane');

@@ -1,5 +1,7 @@
 #include "stand_in_host.hpp"
 
+#include <cstdarg>
+#include <cstdio>
 #include <cstring>
 #include <stdexcept>
 #include <utility>
@@ -15,21 +17,26 @@ struct GatewayError {
 
 // State of the call in progress.
 std::vector<HostCall>* current_log = nullptr;
+std::string* current_printed = nullptr;
 std::vector<ArrayPtr> created_arrays;
 
 std::size_t element_size(ArrayClass array_class) {
   switch (array_class) {
     case ArrayClass::double_class:
+    case ArrayClass::uint64_class:
       return 8;
     case ArrayClass::single_class:
     case ArrayClass::int32_class:
       return 4;
+    case ArrayClass::int8_class:
     case ArrayClass::logical_class:
       return 1;
     case ArrayClass::char_class:
       return 2;
     case ArrayClass::cell_class:
     case ArrayClass::struct_class:
+    case ArrayClass::function_handle_class:
+    case ArrayClass::object_class:
       return sizeof(void*);
   }
   return 1;
@@ -107,6 +114,17 @@ const double* values_of(const mxArray& array) {
   return reinterpret_cast<const double*>(array.storage.data());
 }
 
+const mxArray* field_of(const mxArray& array, const std::string& name) {
+  for (std::size_t n = 0; n < array.field_names.size(); ++n) {
+    if (array.field_names[n] == name) return array.field_values[n];
+  }
+  return nullptr;
+}
+
+void print_text(const char* text) {
+  if (current_printed != nullptr) *current_printed += text;
+}
+
 std::vector<double> CallOutcome::values() const {
   if (slot == nullptr) return {};
   const double* data = values_of(*slot);
@@ -117,6 +135,7 @@ CallOutcome call(Gateway gateway, int nlhs, const std::vector<const mxArray*>& a
   CallOutcome outcome;
   created_arrays.clear();
   current_log = &outcome.calls;
+  current_printed = &outcome.printed;
   mxArray* slots[1] = {nullptr};
   std::vector<const mxArray*> arguments = args;
   try {
@@ -126,6 +145,7 @@ CallOutcome call(Gateway gateway, int nlhs, const std::vector<const mxArray*>& a
     outcome.message = error.message;
   }
   current_log = nullptr;
+  current_printed = nullptr;
   outcome.slot = slots[0];
   for (const HostCall& c : outcome.calls) {
     if (c.operation == "mxCreateDoubleMatrix") ++outcome.results_created;
@@ -161,9 +181,33 @@ bool mxIsEmpty(const mxArray* array) {
   return array->rows == 0 || array->cols == 0;
 }
 
-bool mxIsDouble(const mxArray* array) {
-  log_call("mxIsDouble", array);
-  return array->array_class == ArrayClass::double_class;
+const char* mxGetClassName(const mxArray* array) {
+  log_call("mxGetClassName", array);
+  switch (array->array_class) {
+    case ArrayClass::double_class:
+      return "double";
+    case ArrayClass::single_class:
+      return "single";
+    case ArrayClass::int8_class:
+      return "int8";
+    case ArrayClass::int32_class:
+      return "int32";
+    case ArrayClass::uint64_class:
+      return "uint64";
+    case ArrayClass::logical_class:
+      return "logical";
+    case ArrayClass::char_class:
+      return "char";
+    case ArrayClass::cell_class:
+      return "cell";
+    case ArrayClass::struct_class:
+      return "struct";
+    case ArrayClass::function_handle_class:
+      return "function_handle";
+    case ArrayClass::object_class:
+      return "korvane_test_object";
+  }
+  return "unknown";
 }
 
 bool mxIsComplex(const mxArray* array) {
@@ -189,6 +233,56 @@ mxArray* mxCreateDoubleMatrix(mwSize m, mwSize n, mxComplexity complexity) {
   for (std::size_t k = 0; k < array->storage.size(); ++k) array->storage[k] = 0xA5;
   stand_in::created_arrays.push_back(std::move(array));
   return stand_in::created_arrays.back().get();
+}
+
+mxArray* mxCreateStructMatrix(mwSize m, mwSize n, int nfields, const char** fieldnames) {
+  log_call("mxCreateStructMatrix", nullptr);
+  if (m != 1 || n != 1) throw std::invalid_argument("stand-in structs are 1 x 1");
+  stand_in::ArrayPtr array = stand_in::make_array(ArrayClass::struct_class, 1, 1);
+  for (int k = 0; k < nfields; ++k) {
+    array->field_names.emplace_back(fieldnames[k]);
+    array->field_values.push_back(nullptr);
+  }
+  stand_in::created_arrays.push_back(std::move(array));
+  return stand_in::created_arrays.back().get();
+}
+
+void mxSetField(mxArray* array, mwIndex index, const char* fieldname, mxArray* value) {
+  log_call("mxSetField", array);
+  for (std::size_t k = 0; k < array->field_names.size(); ++k) {
+    if (index == 0 && array->field_names[k] == fieldname) {
+      array->field_values[k] = value;
+      return;
+    }
+  }
+  throw std::invalid_argument("mxSetField: no such field");
+}
+
+mxArray* mxCreateString(const char* text) {
+  log_call("mxCreateString", nullptr);
+  const std::size_t length = std::strlen(text);
+  stand_in::ArrayPtr array =
+      stand_in::make_array(ArrayClass::char_class, length == 0 ? 0 : 1, length);
+  array->text = text;
+  stand_in::created_arrays.push_back(std::move(array));
+  return stand_in::created_arrays.back().get();
+}
+
+mxArray* mxCreateDoubleScalar(double value) {
+  log_call("mxCreateDoubleScalar", nullptr);
+  stand_in::created_arrays.push_back(stand_in::make_double(1, 1, {value}));
+  return stand_in::created_arrays.back().get();
+}
+
+int mexPrintf(const char* format, ...) {
+  log_call("mexPrintf", nullptr);
+  char text[4096];
+  va_list arguments;
+  va_start(arguments, format);
+  const int length = std::vsnprintf(text, sizeof text, format, arguments);
+  va_end(arguments);
+  stand_in::print_text(text);
+  return length;
 }
 
 void mexErrMsgTxt(const char* message) {

@@ -14,11 +14,15 @@
 enum class ArrayClass {
   double_class,
   single_class,
+  int8_class,
   int32_class,
+  uint64_class,
   logical_class,
   char_class,
   cell_class,
-  struct_class
+  struct_class,
+  function_handle_class,
+  object_class  // of a user-defined class, named "korvane_test_object"
 };
 
 struct mxArray_tag {
@@ -34,6 +38,10 @@ struct mxArray_tag {
   std::vector<double> imaginary;
   // Data held elsewhere (make_view): mxGetPr returns this instead.
   double* external_data = nullptr;
+  // A struct's fields (1 x 1 only) or a char array's text.
+  std::vector<std::string> field_names;
+  std::vector<mxArray*> field_values;
+  std::string text;
 };
 
 namespace stand_in {
@@ -52,6 +60,10 @@ ArrayPtr make_empty(std::size_t rows, std::size_t cols);
 // A double array over storage the caller owns and keeps alive.
 ArrayPtr make_view(std::size_t rows, std::size_t cols, double* data);
 const double* values_of(const mxArray& array);
+// A 1 x 1 struct's field, or null.
+const mxArray* field_of(const mxArray& array, const std::string& name);
+// Appends text to what the call in progress printed (mexPrintf's output).
+void print_text(const char* text);
 
 struct HostCall {
   std::string operation;
@@ -65,6 +77,7 @@ struct CallOutcome {
   mxArray* slot = nullptr;             // output slot 1 after the call
   std::size_t results_created = 0;     // mxCreateDoubleMatrix calls
   std::vector<HostCall> calls;         // every host operation, in order
+  std::string printed;                 // what mexPrintf printed
   std::vector<double> values() const;  // the result's data
 };
 

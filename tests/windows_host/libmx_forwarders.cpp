@@ -24,8 +24,8 @@ size_t mxGetN(const mxArray* array) {
 bool mxIsEmpty(const mxArray* array) {
   return host->is_empty(array);
 }
-bool mxIsDouble(const mxArray* array) {
-  return host->is_double(array);
+const char* mxGetClassName(const mxArray* array) {
+  return host->get_class_name(array);
 }
 bool mxIsComplex(const mxArray* array) {
   return host->is_complex(array);
@@ -38,6 +38,18 @@ mwSize mxGetNumberOfDimensions(const mxArray* array) {
 }
 mxArray* mxCreateDoubleMatrix(mwSize m, mwSize n, mxComplexity complexity) {
   return host->create_double_matrix(m, n, complexity);
+}
+mxArray* mxCreateStructMatrix(mwSize m, mwSize n, int nfields, const char** fieldnames) {
+  return host->create_struct_matrix(m, n, nfields, fieldnames);
+}
+void mxSetField(mxArray* array, mwIndex index, const char* fieldname, mxArray* value) {
+  host->set_field(array, index, fieldname, value);
+}
+mxArray* mxCreateString(const char* text) {
+  return host->create_string(text);
+}
+mxArray* mxCreateDoubleScalar(double value) {
+  return host->create_double_scalar(value);
 }
 
 }  // extern "C"

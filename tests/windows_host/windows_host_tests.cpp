@@ -14,6 +14,8 @@
 // as MATLAB does (mexfilerequiredapiversion), and refuses it unless the
 // answer is that of mex -R2017b. With --refused, the module must be refused.
 //
+// A korvane_info module (by its name) gets korvane_info's checks instead.
+//
 // Usage: windows_host_tests [--refused] [path to module]
 #include <windows.h>
 
@@ -153,12 +155,17 @@ void run_checks(const Module& korvane) {
   const auto int32 = stand_in::make_array(ArrayClass::int32_class, dim, n_a);
   const auto complex = stand_in::make_complex(dim, n_a);
   const auto sparse = stand_in::make_sparse(n_a, n_b);
-  expect_error(korvane(1, {int32.get()}), "Error: argument 1 must be a real, full double matrix",
-               "int32 argument 1");
-  expect_error(korvane(1, {a.get(), complex.get()}),
-               "Error: argument 2 must be a real, full double matrix", "complex argument 2");
+  expect_error(
+      korvane(1, {int32.get()}),
+      "Error: argument 1 must be a real, full double matrix (got int32; convert with double(x))",
+      "int32 argument 1");
+  expect_error(
+      korvane(1, {a.get(), complex.get()}),
+      "Error: argument 2 must be a real, full double matrix (got complex; use real(x) or abs(x))",
+      "complex argument 2");
   expect_error(korvane(1, {a.get(), b.get(), sparse.get()}),
-               "Error: argument 3 must be a real, full double matrix", "sparse argument 3");
+               "Error: argument 3 must be a real, full double matrix (got sparse; use full(x))",
+               "sparse argument 3");
 
   // Errors thrown through the module many times leave it working.
   int sound = 0;
@@ -168,6 +175,40 @@ void run_checks(const Module& korvane) {
     if (failed.failed && !passed.failed && passed.slot != nullptr) ++sound;
   }
   check(sound == 2000, "2000 failing and passing calls in turn");
+}
+
+// korvane_info: a struct of its five fields, the same values printed with no
+// output asked, and its usage error.
+void run_info_checks(const Module& korvane_info) {
+  const std::string build = "CMake with MinGW-w64, MEX";
+  const CallOutcome returned = korvane_info(1, {});
+  const mxArray* info = returned.slot;
+  const std::vector<std::string> names = {"version", "instruction_set", "l1_data_cache_bytes",
+                                          "l2_cache_bytes", "build"};
+  check(!returned.failed && info != nullptr && info->field_names == names,
+        "korvane_info: a struct of five fields");
+  if (info == nullptr || info->field_names != names) return;
+  const mxArray* isa = stand_in::field_of(*info, "instruction_set");
+  const mxArray* l1 = stand_in::field_of(*info, "l1_data_cache_bytes");
+  const mxArray* l2 = stand_in::field_of(*info, "l2_cache_bytes");
+  const mxArray* built = stand_in::field_of(*info, "build");
+  const std::string isa_name = isa != nullptr ? isa->text : "";
+  check(
+      isa_name == "scalar" || isa_name == "avx2" || isa_name == "avx2_fma" || isa_name == "avx512",
+      "korvane_info: instruction set \"" + isa_name + "\"");
+  check(l1 != nullptr && l2 != nullptr && stand_in::values_of(*l1)[0] >= 16384 &&
+            stand_in::values_of(*l2)[0] > stand_in::values_of(*l1)[0],
+        "korvane_info: cache sizes");
+  check(built != nullptr && built->text == build, "korvane_info: build");
+
+  const CallOutcome printed = korvane_info(0, {});
+  check(!printed.failed && printed.slot == nullptr && printed.printed.rfind("korvane ", 0) == 0 &&
+            printed.printed.find("  instruction set  " + isa_name + " ") != std::string::npos &&
+            printed.printed.find("  build            " + build + "\n") != std::string::npos,
+        "korvane_info: printed \"" + printed.printed + "\"");
+  const auto one = stand_in::make_double(1, 1, {1.0});
+  expect_error(korvane_info(1, {one.get()}), "Usage: korvane_info\n       or: info = korvane_info",
+               "korvane_info with an argument");
 }
 
 template <typename Function>
@@ -181,12 +222,17 @@ const HostOperations kStandInHost = {mxGetPr,
                                      mxGetM,
                                      mxGetN,
                                      mxIsEmpty,
-                                     mxIsDouble,
+                                     mxGetClassName,
                                      mxIsComplex,
                                      mxIsSparse,
                                      mxGetNumberOfDimensions,
                                      mxCreateDoubleMatrix,
-                                     mexErrMsgTxt};
+                                     mexErrMsgTxt,
+                                     mxCreateStructMatrix,
+                                     mxSetField,
+                                     mxCreateString,
+                                     mxCreateDoubleScalar,
+                                     stand_in::print_text};
 
 }  // namespace
 
@@ -289,7 +335,11 @@ int main(int argc, char** argv) {
     std::printf("FAILED: %s exports no mexFunction\n", module_path);
     return 1;
   }
-  run_checks(korvane);
+  if (std::strstr(module_path, "korvane_info") != nullptr) {
+    run_info_checks(korvane);
+  } else {
+    run_checks(korvane);
+  }
   std::printf("%s: %d checks, %d failed\n", module_path, checks, failures);
   return failures == 0 ? 0 : 1;
 }
