@@ -2,12 +2,14 @@
 # Ctrl-C during a long pairwise call: an interactive Octave session, fed
 # through a pipe, starts a call of seconds and gets SIGINT 0.3 s in. The
 # call must stop without a result, and the same session must then run a
-# small call correctly. How soon it stopped is printed, not judged.
-#   check_interrupt.sh MODULE_FOLDER OCTAVE WORK_FOLDER
+# small call correctly. How soon it stopped is printed, not judged. CALL
+# is the long call on a and b (default: korvane(a, b)).
+#   check_interrupt.sh MODULE_FOLDER OCTAVE WORK_FOLDER [CALL]
 set -eu
 module=$1
 octave=$2
 work=$3
+long_call=${4:-"korvane(a, b)"}
 rm -rf "$work"
 mkdir -p "$work"
 pipe="$work/commands"
@@ -18,8 +20,8 @@ mkfifo "$pipe"
 pid=$!
 exec 3> "$pipe"
 # 3.2 * 10^10 entry-coordinate steps, seconds on any machine, in blocks of
-# 256 columns of b (a few tens of milliseconds each).
-printf '%s\n' "addpath('$module'); a = zeros(2000, 1000); b = zeros(2000, 16000); disp('call started'); fflush(stdout); C = korvane(a, b); disp('call finished');" >&3
+# 256 columns of b for korvane (a few tens of milliseconds each).
+printf '%s\n' "addpath('$module'); a = zeros(2000, 1000); b = zeros(2000, 16000); disp('call started'); fflush(stdout); C = $long_call; disp('call finished');" >&3
 tries=0
 while ! grep -q 'call started' "$out"; do
   tries=$((tries + 1))

@@ -117,7 +117,7 @@ CallOutcome call(Gateway gateway, int nlhs, const std::vector<const mxArray*>& a
   CallOutcome outcome;
   created_arrays.clear();
   current_log = &outcome.calls;
-  mxArray* slots[1] = {nullptr};
+  mxArray* slots[2] = {nullptr, nullptr};
   std::vector<const mxArray*> arguments = args;
   try {
     gateway(nlhs, slots, static_cast<int>(arguments.size()), arguments.data());
@@ -127,6 +127,7 @@ CallOutcome call(Gateway gateway, int nlhs, const std::vector<const mxArray*>& a
   }
   current_log = nullptr;
   outcome.slot = slots[0];
+  outcome.second_slot = slots[1];
   for (const HostCall& c : outcome.calls) {
     if (c.operation == "mxCreateDoubleMatrix") ++outcome.results_created;
   }
