@@ -4,9 +4,10 @@ function korvane_build(output_folder)
 %   korvane_build            compiles the kernels and the gateway and leaves
 %                            the module (korvane.oct in Octave, korvane.<mexext>
 %                            in MATLAB) in gateway/, beside the help file
-%                            korvane.m. Then: addpath('<this folder>/gateway')
-%   korvane_build(folder)    leaves the module and a copy of the help file in
-%                            folder instead (relative to the current folder
+%                            korvane.m, and so the companion korvane_smallest.
+%                            Then: addpath('<this folder>/gateway')
+%   korvane_build(folder)    leaves the modules and copies of the help files
+%                            in folder instead (relative to the current folder
 %                            unless absolute; made if missing).
 %
 %   Needs a C++17 compiler: Octave's mkoctfile, or MATLAB's mex set up with
@@ -72,27 +73,43 @@ function korvane_build(output_folder)
   end
 
   fprintf('linking the module\n');
+  module = link_module(in_octave, target, 'korvane', 'korvane_oct.cpp', 'korvane_gateway.cpp', ...
+                       root, output_folder, object_folder, objects);
+  fprintf('built %s\n', module);
+  % Companion functions, each linked the same way with its own help file.
+  for name = {'korvane_smallest'}
+    module = link_module(in_octave, target, name{1}, [name{1} '_oct.cpp'], ...
+                         [name{1} '_gateway.cpp'], root, output_folder, object_folder, objects);
+    fprintf('built %s\n', module);
+  end
+end
+
+function module = link_module(in_octave, target, name, oct_source, mex_source, root, ...
+                              output_folder, object_folder, objects)
+  % The module `name` from its entry point and the kernel objects, and a
+  % copy of its help file name.m beside it.
+  kernels = fullfile(root, 'kernels');
+  gateway = fullfile(root, 'gateway');
+  help_file = fullfile(gateway, [name '.m']);
   if in_octave
     % Octave's own entry point; its doc string is the help file's text.
-    module = fullfile(output_folder, 'korvane.oct');
+    module = fullfile(output_folder, [name '.oct']);
     addpath(fullfile(root, 'scripts'));
     restore_path = onCleanup(@() rmpath(fullfile(root, 'scripts')));
-    korvane_help_header(fullfile(gateway, 'korvane.m'), fullfile(object_folder, 'korvane_help.hpp'));
+    korvane_help_header(help_file, fullfile(object_folder, [name '_help.hpp']));
     % Octave 7's mkoctfile does not quote the output path when linking: link
     % inside the output folder, naming the module alone.
     link = @() mkoctfile(['-I' kernels], ['-I' object_folder], ...
-                         fullfile(gateway, 'korvane_oct.cpp'), objects{:}, '-o', 'korvane.oct');
+                         fullfile(gateway, oct_source), objects{:}, '-o', [name '.oct']);
     with_cxxflags(arithmetic_flags(target, ''), @() in_folder(output_folder, link));
   else
-    module = fullfile(output_folder, ['korvane.' mexext()]);
+    module = fullfile(output_folder, [name '.' mexext()]);
     mex(target.api, compiler_flags(target, ''), ['-I' kernels], ...
-        fullfile(gateway, 'korvane_gateway.cpp'), objects{:}, ...
-        '-outdir', output_folder, '-output', 'korvane');
+        fullfile(gateway, mex_source), objects{:}, '-outdir', output_folder, '-output', name);
   end
   if ~strcmp(absolute_folder(output_folder), absolute_folder(gateway))
-    copyfile(fullfile(gateway, 'korvane.m'), output_folder);
+    copyfile(help_file, output_folder);
   end
-  fprintf('built %s\n', module);
 end
 
 function target = build_target(in_octave)

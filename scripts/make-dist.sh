@@ -1,10 +1,10 @@
 #!/bin/sh
 # Makes the Octave package archive korvane-<version>.tar.gz in the given
 # folder (default: build): DESCRIPTION, COPYING, INDEX, and in src/ the
-# sources of korvane.oct, its help file korvane.m and a Makefile that builds
-# the oct-file with mkoctfile and puts the help file beside it (src/FILES
-# lists what pkg copies from src/: the oct-file alone). Install in Octave
-# with: pkg install korvane-<version>.tar.gz
+# sources of korvane.oct and korvane_smallest.oct, their help files and a
+# Makefile that builds the oct-files with mkoctfile and puts the help files
+# beside them (src/FILES lists what pkg copies from src/: the oct-files).
+# Install in Octave with: pkg install korvane-<version>.tar.gz
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 out=${1:-build}
@@ -17,8 +17,10 @@ package="$staging/korvane"
 mkdir -p "$package/src/kernels"
 cp "$root/package/DESCRIPTION" "$root/package/INDEX" "$root/COPYING" "$package/"
 cp "$root/package/src/Makefile" "$root/package/src/FILES" "$root/gateway/korvane_oct.cpp" \
-   "$root/gateway/call_checks.hpp" "$root/gateway/korvane.m" \
+   "$root/gateway/call_checks.hpp" "$root/gateway/octave_arguments.hpp" "$root/gateway/korvane.m" \
    "$root/scripts/korvane_help_header.m" "$package/src/"
+cp "$root/gateway/korvane_smallest_oct.cpp" "$root/gateway/smallest_checks.hpp" \
+   "$root/gateway/korvane_smallest.m" "$package/src/"
 cp "$root"/kernels/*.cpp "$root"/kernels/*.hpp "$package/src/kernels/"
 tar -C "$staging" -czf "$out/korvane-$version.tar.gz" korvane
 echo "$out/korvane-$version.tar.gz"

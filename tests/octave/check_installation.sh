@@ -46,7 +46,8 @@ case $mode in
       x86_64 | amd64) exact_add="--exact-add-fma ymm|zmm" ;;
       *) exact_add= ;;
     esac
-    sh "$root/tests/check_arithmetic_instructions.sh" objdump $exact_add "$module/korvane.oct"
+    sh "$root/tests/check_arithmetic_instructions.sh" objdump $exact_add "$module/korvane.oct" \
+       "$module/korvane_smallest.oct"
     run_octave "addpath('$module'); expected_folder = '$module'; $checks"
     (cd "$tree" && run_octave "korvane_build();")
     [ -f "$tree/gateway/korvane.oct" ] || { echo "FAILED: korvane_build() made no gateway/korvane.oct"; exit 1; }

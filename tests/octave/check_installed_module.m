@@ -2,7 +2,8 @@
 % session where it is already on the path: it is the oct-file expected, with
 % its help file beside it, every call form gives the plain loops' bits,
 % errors carry their messages, and help korvane and lookfor work, lookfor
-% listing korvane once. Exits with status 1 on any failure.
+% listing korvane once; korvane_smallest beside it likewise. Exits with
+% status 1 on any failure.
 %   ... --eval "<put korvane on the path>; source('check_installed_module.m')"
 failures = 0;
 module = which('korvane');
@@ -61,6 +62,23 @@ end
 listed = regexp(evalc('lookfor(''squared Euclidean'')'), '^korvane\s', 'lineanchors');
 if numel(listed) ~= 1
   printf('FAILED: lookfor lists korvane %d times\n', numel(listed));
+  failures = failures + 1;
+end
+
+% The companion korvane_smallest: an oct-file beside korvane's, with its help
+% file, giving the first rows of the sort idiom.
+smallest = which('korvane_smallest');
+if ~strcmp(fileparts(smallest), fileparts(module)) || isempty(regexp(smallest, '\.oct$', 'once')) ...
+   || ~exist(fullfile(fileparts(smallest), 'korvane_smallest.m'), 'file')
+  printf('FAILED: korvane_smallest is %s, not an oct-file with its help file beside korvane\n', ...
+         smallest);
+  failures = failures + 1;
+end
+[sorted, order] = sort(loops, 1);
+[d, i] = korvane_smallest(a, b, 3);
+if ~isequal(bits(d), bits(sorted(1:3, :))) || ~isequal(i, order(1:3, :)) ...
+   || isempty(strfind(help('korvane_smallest'), '[d,i] = korvane_smallest(a,b,k)'))
+  printf('FAILED: korvane_smallest(a,b,3) or its help\n');
   failures = failures + 1;
 end
 
