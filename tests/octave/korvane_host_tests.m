@@ -227,6 +227,21 @@ for k = {-1, 0.5, NaN, Inf, [1 2], [], single(2), int32(2), 2i, sparse(2), true,
   check(sprintf('smallest refuses k %s', disp(k{1})), ...
         strcmp(error_of(@() korvane_smallest(a, b, k{1})), badk));
 end
+% Blocks of b's columns in parcellfun's processes give one call's bits.
+if ~isempty(pkg('list', 'parallel'))
+  pkg load parallel
+  x = round(8 * randn(4, 3000)) / 4;
+  y = randn(4, 700);
+  blocks = mat2cell(y, 4, [100 250 1 349]);
+  run_block = @(bj) [{getpid()}, nthargout(1:2, @korvane_smallest, x, bj, 7)];
+  parts = parcellfun(2, run_block, blocks, 'UniformOutput', false, 'VerboseLevel', 0);
+  parts = vertcat(parts{:});
+  [d, i] = korvane_smallest(x, y, 7);
+  check('smallest in processes', same_bits([parts{:, 2}], d) && isequal([parts{:, 3}], i));
+  check('smallest ran in other processes', all([parts{:, 1}] ~= getpid()));
+else
+  printf('the parallel package is not installed: korvane_smallest in processes not tested\n');
+end
 check('smallest too large', strcmp(error_of(@() korvane_smallest(zeros(0, 2^32), [], 2^32)), ...
                                    strrep(toolarge, 'korvane:', 'korvane_smallest:')));
 
