@@ -6,7 +6,7 @@
 % or blocks.
 %
 % Sizing the blocks. Each call holds, besides a, only its block of b and its
-% results (2 * 8 * k bytes per column of b) and a fixed 72 KB of scratch, so
+% results (2 * 8 * k bytes per column of b) and a fixed 130 KB of scratch, so
 % memory never limits the block size; time does. Make a few blocks per
 % process (4 here), so that a slow process does not hold up the end, and
 % each block long enough (at least ~0.1 s: D * n_a * block of 10^9 or so)

@@ -17,7 +17,7 @@
 % over its cores, so make a few blocks per core of the whole cluster, each
 % long enough (seconds: D * n_a * block of 10^10 or so) that the network's
 % round trips cost little against computing it. A block's memory on the
-% server is its own columns, its results and korvane_smallest's fixed 72 KB.
+% server is its own columns, its results and korvane_smallest's fixed 130 KB.
 rand('seed', 6);
 references = rand(3, 60000);              % a: 60000 points
 queries = rand(3, 2000);                  % b: 2000 points

@@ -20,7 +20,7 @@
 %
 %   Memory and time
 %     korvane_smallest never forms korvane(a,b): it computes blocks of
-%     256-by-32 distances in a fixed buffer of 64 KB, with korvane's own
+%     64-by-256 distances in a fixed buffer of 128 KB, with korvane's own
 %     kernels, and keeps for every column of b only its k smallest so far.
 %     Besides d and i it needs no memory that grows with na or nb. Most
 %     distances are rejected with one comparison against the k-th smallest
@@ -61,7 +61,7 @@
 %!test
 %! ## Exactly the sort idiom, to the bit, with ties, NaN and Inf, over
 %! ## several blocks of a's and b's columns.
-%! a = round (4 * rand (3, 700));  b = round (4 * rand (3, 70));
+%! a = round (4 * rand (3, 700));  b = round (4 * rand (3, 300));
 %! a(2, 5) = NaN;  a(1, 9) = Inf;  b(3, 7) = NaN;  b(1, 8) = Inf;
 %! [s, p] = sort (korvane (a, b), 1);
 %! for k = [1 3 10 300 700 701]

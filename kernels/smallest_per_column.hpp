@@ -27,11 +27,11 @@ namespace korvane {
 
 namespace smallest {
 
-// 64 KB of block and 8 KB of candidates: small enough for a host thread's
-// stack, large enough that a block's kernel call and merge cost little per
-// entry.
-constexpr std::size_t kBlockRows = 256;
-constexpr std::size_t kBlockColumns = 32;
+// 128 KB of block and 2 KB of candidates, small enough for a host thread's
+// stack. Many columns of b to few rows of a: each of a's points is read
+// again once per block of b's columns (docs/tuning.md).
+constexpr std::size_t kBlockRows = 64;
+constexpr std::size_t kBlockColumns = 256;
 // Candidates tested together against a full list's last entry.
 constexpr std::size_t kGroup = 8;
 

@@ -557,7 +557,7 @@ TEST(Dispatch, ActiveVariantIsAvailableAndPublicEntryPointsUseIt) {
 }
 
 // The k smallest of each column against a stable sort of the whole matrix,
-// bit for bit: shapes on both sides of the block edges (256 rows, 32
+// bit for bit: shapes on both sides of the block edges (64 rows, 256
 // columns), k from 0 past n_a, ties (small whole coordinates), NaN, Inf and
 // b sharing a's storage; with and without the index output. The block
 // callback runs between blocks only.
@@ -574,9 +574,9 @@ TEST(Smallest, FirstRowsOfAStableSortOfEveryColumn) {
       {3, 4, 0, {2}, false, false, false},
       {3, 7, 5, {1, 3, 7, 9}, true, false, false},
       {0, 9, 4, {1, 4, 9}, false, false, false},
-      {2, 300, 40, {1, 2, 10, 100, 256, 257, 300, 400}, true, true, false},
-      {3, 255, 33, {1, 10, 255}, true, true, false},
-      {1, 513, 31, {1, 5, 512, 513}, true, true, true},
+      {2, 300, 300, {1, 2, 10, 63, 64, 65, 100, 300, 400}, true, true, false},
+      {3, 63, 257, {1, 10, 63}, true, true, false},
+      {1, 513, 31, {1, 5, 512, 513}, true, true, true},  // b is a: 513 columns
       {17, 600, 65, {1, 10, 100}, false, true, false},
       {5, 1100, 3, {1, 10, 300}, true, false, false},
   };
