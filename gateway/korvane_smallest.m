@@ -24,10 +24,12 @@
 %     kernels, and keeps for every column of b only its k smallest so far.
 %     Besides d and i it needs no memory that grows with na or nb. Most
 %     distances are rejected with one comparison against the k-th smallest
-%     so far, so for small k it costs about what korvane(a,b) costs, without
-%     writing na*nb results. It runs on one thread; split the columns of b
-%     over processes or machines for more (the parts give the same bits).
-%     In Octave, Ctrl-C stops a long call between blocks.
+%     so far, so for small k it costs less than korvane(a,b), which writes
+%     na*nb results. Keeping the k smallest costs time in proportion to k
+%     once k reaches the thousands; as k nears na, sort(korvane(a,b)) is
+%     faster where it fits in memory. It runs on one thread; split the
+%     columns of b over processes or machines for more (the parts give the
+%     same bits). In Octave, Ctrl-C stops a long call between blocks.
 %
 %   Inputs and errors
 %     a and b as for korvane; k must be a real double scalar holding a
