@@ -44,7 +44,7 @@ demo: demo-deps
 	cmake -S . -B $(DEMO_BUILD_DIR) -DCMAKE_BUILD_TYPE=Release \
 	  -DKORVANE_BUILD_TESTS=OFF -DKORVANE_BUILD_BENCH=OFF -DKORVANE_BUILD_MATLAB=OFF
 	cmake --build $(DEMO_BUILD_DIR) -j $(JOBS) --target korvane_octave korvane_oct \
-	  korvane_info_octave korvane_info_oct
+	  korvane_smallest_octave korvane_smallest_oct korvane_info_octave korvane_info_oct
 	octave-cli --no-gui --norc --no-history -q --eval "addpath('$(abspath $(DEMO_BUILD_DIR))'); korvane_info"
 	for example in examples/*.m; do \
 	  echo "== $$example"; \

@@ -2,9 +2,9 @@ function korvane_build(output_folder)
 % KORVANE_BUILD  Build the korvane module from inside Octave or MATLAB.
 %
 %   korvane_build            compiles the kernels and the gateways and leaves
-%                            the modules korvane and korvane_info (.oct in
-%                            Octave, .<mexext> in MATLAB) in gateway/, beside
-%                            their help files korvane.m and korvane_info.m.
+%                            the modules korvane, korvane_smallest and
+%                            korvane_info (.oct in Octave, .<mexext> in
+%                            MATLAB) in gateway/, beside their help files.
 %                            Then: addpath('<this folder>/gateway')
 %   korvane_build(folder)    leaves the modules and copies of the help files
 %                            in folder instead (relative to the current folder
@@ -85,48 +85,49 @@ function korvane_build(output_folder)
   end
 
   fprintf('linking the module\n');
+  module = link_module(in_octave, target, 'korvane', {}, root, output_folder, object_folder, ...
+                       objects);
+  fprintf('built %s\n', module);
+  % Companion functions, each linked the same way with its own help file.
+  % korvane_info needs korvane's CPU detection alone (objects{1}); its
+  % version is the package's.
+  module = link_module(in_octave, target, 'korvane_smallest', {}, root, output_folder, ...
+                       object_folder, objects);
+  fprintf('built %s\n', module);
+  info_defines = {['-DKORVANE_VERSION=' package_version(root)], '-DKORVANE_ROUTE_BUILD_SCRIPT=1'};
+  module = link_module(in_octave, target, 'korvane_info', info_defines, root, output_folder, ...
+                       object_folder, objects(1));
+  fprintf('built %s\n', module);
+end
+
+function module = link_module(in_octave, target, name, defines, root, output_folder, ...
+                              object_folder, objects)
+  % The module `name` from its entry point (name_oct.cpp in Octave,
+  % name_gateway.cpp in MATLAB) and the kernel objects, and a copy of its
+  % help file name.m beside it.
+  kernels = fullfile(root, 'kernels');
+  gateway = fullfile(root, 'gateway');
+  help_file = fullfile(gateway, [name '.m']);
   if in_octave
     % Octave's own entry point; its doc string is the help file's text.
-    module = fullfile(output_folder, 'korvane.oct');
+    module = fullfile(output_folder, [name '.oct']);
     addpath(fullfile(root, 'scripts'));
     restore_path = onCleanup(@() rmpath(fullfile(root, 'scripts')));
-    korvane_help_header(fullfile(gateway, 'korvane.m'), fullfile(object_folder, 'korvane_help.hpp'));
+    korvane_help_header(help_file, fullfile(object_folder, [name '_help.hpp']));
     % Octave 7's mkoctfile does not quote the output path when linking: link
-    % inside the output folder, naming the module alone.
-    link = @() mkoctfile('-s', ['-I' kernels], ['-I' object_folder], ...
-                         fullfile(gateway, 'korvane_oct.cpp'), objects{:}, '-o', 'korvane.oct');
+    % inside the output folder, naming the module alone. -s: no debug info.
+    link = @() mkoctfile('-s', ['-I' kernels], ['-I' object_folder], defines{:}, ...
+                         fullfile(gateway, [name '_oct.cpp']), objects{:}, '-o', [name '.oct']);
     with_cxxflags(arithmetic_flags(target, ''), @() in_folder(output_folder, link));
   else
-    module = fullfile(output_folder, ['korvane.' mexext()]);
-    mex(target.api, compiler_flags(target, ''), ['-I' kernels], ...
-        fullfile(gateway, 'korvane_gateway.cpp'), objects{:}, ...
-        '-outdir', output_folder, '-output', 'korvane');
-  end
-  fprintf('built %s\n', module);
-
-  % The companion korvane_info, which needs korvane's CPU detection alone
-  % (objects{1}); its version is the package's.
-  fprintf('linking korvane_info\n');
-  info_defines = {['-DKORVANE_VERSION=' package_version(root)], '-DKORVANE_ROUTE_BUILD_SCRIPT=1'};
-  if in_octave
-    info_module = fullfile(output_folder, 'korvane_info.oct');
-    korvane_help_header(fullfile(gateway, 'korvane_info.m'), ...
-                        fullfile(object_folder, 'korvane_info_help.hpp'));
-    link_info = @() mkoctfile('-s', ['-I' kernels], ['-I' object_folder], info_defines{:}, ...
-                              fullfile(gateway, 'korvane_info_oct.cpp'), objects{1}, ...
-                              '-o', 'korvane_info.oct');
-    with_cxxflags(arithmetic_flags(target, ''), @() in_folder(output_folder, link_info));
-  else
-    info_module = fullfile(output_folder, ['korvane_info.' mexext()]);
-    mex(target.api, compiler_flags(target, ''), ['-I' kernels], info_defines{:}, ...
-        fullfile(gateway, 'korvane_info_gateway.cpp'), objects{1}, ...
-        '-outdir', output_folder, '-output', 'korvane_info');
+    module = fullfile(output_folder, [name '.' mexext()]);
+    mex(target.api, compiler_flags(target, ''), ['-I' kernels], defines{:}, ...
+        fullfile(gateway, [name '_gateway.cpp']), objects{:}, '-outdir', output_folder, ...
+        '-output', name);
   end
   if ~strcmp(absolute_folder(output_folder), absolute_folder(gateway))
-    copyfile(fullfile(gateway, 'korvane.m'), output_folder);
-    copyfile(fullfile(gateway, 'korvane_info.m'), output_folder);
+    copyfile(help_file, output_folder);
   end
-  fprintf('built %s\n', info_module);
 end
 
 function version = package_version(root)

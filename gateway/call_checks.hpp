@@ -167,6 +167,27 @@ const char* matrix_error(const Host& host, int n) {
   return nullptr;
 }
 
+// Arguments 1 and 2 into the views a and b: argument 1, then argument 2
+// unless it is absent or empty (then b is a, unlooked at). Shared by every
+// function of the module that takes the point sets a and b.
+template <class Host>
+const char* point_sets_error(const Host& host, int nrhs, MatrixView& a, MatrixView& b) {
+  if (const char* error = matrix_error(host, 0)) return error;
+  double* const a_data = host.data(0);
+  const std::size_t n_a = host.cols(0);
+  const std::size_t dim = host.rows(0);
+  a = MatrixView{dim, n_a, a_data};
+  b = a;
+  if (nrhs >= 2 && !host.is_empty(1)) {
+    if (const char* error = matrix_error(host, 1)) return error;
+    double* const b_data = host.data(1);
+    const std::size_t n_b = host.cols(1);
+    if (host.rows(1) != dim) return kColumnLengthText;
+    b = MatrixView{dim, n_b, b_data};
+  }
+  return nullptr;
+}
+
 }  // namespace detail
 
 // The order is fixed: the counts; argument 1; argument 2 unless it is absent
@@ -176,21 +197,11 @@ template <class Host>
 CheckedCall check_call(const Host& host, int nlhs, int nrhs) {
   if (nrhs < 1 || nrhs > 3 || nlhs > 1) return detail::refused(kUsageText);
 
-  if (const char* error = detail::matrix_error(host, 0)) return detail::refused(error);
   CheckedCall call{};
-  double* const a_data = host.data(0);
-  const std::size_t n_a = host.cols(0);
-  const std::size_t dim = host.rows(0);
-  call.a = MatrixView{dim, n_a, a_data};
-
-  call.b = call.a;
-  if (nrhs >= 2 && !host.is_empty(1)) {
-    if (const char* error = detail::matrix_error(host, 1)) return detail::refused(error);
-    double* const b_data = host.data(1);
-    const std::size_t n_b = host.cols(1);
-    if (host.rows(1) != dim) return detail::refused(kColumnLengthText);
-    call.b = MatrixView{dim, n_b, b_data};
+  if (const char* error = detail::point_sets_error(host, nrhs, call.a, call.b)) {
+    return detail::refused(error);
   }
+  const std::size_t dim = call.a.rows;
 
   if (nrhs < 3) {
     call.form = Form::distances;

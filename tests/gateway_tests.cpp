@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <utility>
 #include <vector>
@@ -13,6 +14,10 @@
 #include "call_checks.hpp"
 #include "reference_loops.hpp"
 #include "stand_in_host.hpp"
+
+// korvane_smallest's MEX entry point, linked in under this name.
+extern "C" void korvane_smallest_mex_function(int nlhs, mxArray* plhs[], int nrhs,
+                                              const mxArray* prhs[]);
 
 namespace {
 
@@ -336,6 +341,109 @@ TEST(GatewayCalls, ManyCallsInARowWithErrorsAmongThem) {
     expect_result(call(1, {p.a.get(), p.b.get()}), p.n_a, p.n_b, expected);
     expect_error(call(1, {p.a.get(), taller.get()}), kColumnLengths);
     expect_error(call(3, {p.a.get()}), kUsage);
+  }
+}
+
+// korvane_smallest: its results are the first rows of a stable sort of
+// korvane's; its checks are korvane's for a and b, then k's, then the sizes.
+const std::string kSmallestUsage =
+    "Usage: d = korvane_smallest(a,b,k)\n       or: [d,i] = korvane_smallest(a,b,k)\n"
+    "where the b matrix may be empty.";
+const std::string kBadK = "Error: k must be a non-negative integer-valued real double scalar";
+const std::string kIndexTooLarge =
+    "Error: row indices beyond 2^53 would not be exact in the index output";
+
+CallOutcome call_smallest(int nlhs, const std::vector<const mxArray*>& args) {
+  return call(&korvane_smallest_mex_function, nlhs, args);
+}
+
+TEST(SmallestGateway, FirstRowsOfTheSortedDistancesWithTheirIndices) {
+  PointSets p;
+  std::vector<double> a_values = p.a_values, b_values = p.b_values;
+  a_values[4] = a_values[1];  // ties
+  ArrayPtr a = make_double(p.dim, p.n_a, a_values);
+  ArrayPtr b = make_double(p.dim, p.n_b, b_values);
+  ArrayPtr empty = make_double(0, 0);
+  struct Row {
+    const mxArray* b;
+    const std::vector<double>* b_values;
+    std::size_t n_b;
+    double k;
+    int nlhs;
+  };
+  const std::vector<Row> rows = {
+      {b.get(), &b_values, p.n_b, 2, 2},     {b.get(), &b_values, p.n_b, 2, 1},
+      {b.get(), &b_values, p.n_b, 0, 2},     {b.get(), &b_values, p.n_b, 1e300, 2},
+      {empty.get(), &a_values, p.n_a, 3, 2}, {empty.get(), &a_values, p.n_a, 3, 0}};
+  for (const Row& row : rows) {
+    const auto C =
+        reference::pairwise(a_values.data(), row.b_values->data(), p.dim, p.n_a, row.n_b);
+    const std::size_t kept =
+        row.k < static_cast<double>(p.n_a) ? static_cast<std::size_t>(row.k) : p.n_a;
+    std::vector<double> d, index;
+    reference::smallest(C, p.n_a, row.n_b, kept, d, index);
+    ArrayPtr k = make_double(1, 1, {row.k});
+    const auto outcome = call_smallest(row.nlhs, {a.get(), row.b, k.get()});
+    ASSERT_FALSE(outcome.failed) << outcome.message;
+    ASSERT_NE(outcome.slot, nullptr);
+    EXPECT_EQ(outcome.results_created, row.nlhs == 2 ? 2u : 1u) << "k=" << row.k;
+    EXPECT_EQ(outcome.slot->rows, kept);
+    EXPECT_EQ(outcome.slot->cols, row.n_b);
+    EXPECT_TRUE(bitwise_equal(stand_in::values_of(*outcome.slot), d));
+    if (row.nlhs == 2) {
+      ASSERT_NE(outcome.second_slot, nullptr);
+      EXPECT_EQ(outcome.second_slot->rows, kept);
+      EXPECT_EQ(outcome.second_slot->cols, row.n_b);
+      EXPECT_TRUE(bitwise_equal(stand_in::values_of(*outcome.second_slot), index));
+    } else {
+      EXPECT_EQ(outcome.second_slot, nullptr);
+    }
+  }
+}
+
+TEST(SmallestGateway, EveryRefusalComesInOrderBeforeAnythingIsCreated) {
+  PointSets p;
+  ArrayPtr one = make_double(1, 1, {1.0});
+  ArrayPtr taller = make_double(p.dim + 1, p.n_b);
+  ArrayPtr single_a = stand_in::make_array(ArrayClass::single_class, p.dim, p.n_a);
+  // The counts, then a and b as korvane checks them, then k.
+  expect_error(call_smallest(1, {p.a.get(), p.b.get()}), kSmallestUsage);
+  expect_error(call_smallest(1, {p.a.get(), p.b.get(), one.get(), one.get()}), kSmallestUsage);
+  expect_error(call_smallest(3, {p.a.get(), p.b.get(), one.get()}), kSmallestUsage);
+  ArrayPtr bad_k = make_double(1, 1, {-1.0});
+  expect_error(call_smallest(1, {single_a.get(), p.b.get(), bad_k.get()}),
+               not_real_double(1, kGotSingle));
+  expect_error(call_smallest(1, {p.a.get(), taller.get(), bad_k.get()}), kColumnLengths);
+
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double inf = std::numeric_limits<double>::infinity();
+  std::vector<ArrayPtr> bad_ks;
+  for (double k : {-1.0, -0.5, 1.5, 4503599627370495.5, nan, inf, -inf}) {
+    bad_ks.push_back(make_double(1, 1, {k}));
+  }
+  bad_ks.push_back(make_double(1, 2, {1.0, 2.0}));
+  bad_ks.push_back(make_double(0, 0));
+  bad_ks.push_back(stand_in::make_array(ArrayClass::single_class, 1, 1));
+  bad_ks.push_back(stand_in::make_array(ArrayClass::int32_class, 1, 1));
+  bad_ks.push_back(stand_in::make_complex(1, 1));
+  bad_ks.push_back(stand_in::make_sparse(1, 1));
+  bad_ks.push_back(stand_in::make_nd({1, 1, 2}));
+  for (const ArrayPtr& k : bad_ks) {
+    expect_error(call_smallest(2, {p.a.get(), p.b.get(), k.get()}), kBadK);
+  }
+  // -0 is a whole number: no rows.
+  ArrayPtr minus_zero = make_double(1, 1, {-0.0});
+  EXPECT_EQ(call_smallest(1, {p.a.get(), p.b.get(), minus_zero.get()}).slot->rows, 0u);
+
+  // Then whether d can exist, then, with i asked for, whether its rows are exact.
+  const std::size_t half_width = std::size_t{1} << (4 * sizeof(std::size_t));
+  ArrayPtr wide = stand_in::make_empty(0, half_width);
+  ArrayPtr huge_k = make_double(1, 1, {1e300});
+  expect_error(call_smallest(1, {wide.get(), wide.get(), huge_k.get()}), kTooLarge);
+  if (sizeof(std::size_t) == 8) {
+    // A b without rows is empty and stands for a: d would be 1 x (2^53 + 1).
+    ArrayPtr many = stand_in::make_empty(0, static_cast<std::size_t>((std::uint64_t{1} << 53) + 1));
+    expect_error(call_smallest(2, {many.get(), many.get(), one.get()}), kIndexTooLarge);
   }
 }
 

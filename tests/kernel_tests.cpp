@@ -23,6 +23,7 @@
 #include "guarded_result.hpp"
 #include "kernel_variants.hpp"
 #include "reference_loops.hpp"
+#include "smallest_per_column.hpp"
 
 namespace {
 
@@ -572,6 +573,74 @@ TEST(Dispatch, PublicEntryPointsMatchTheOracle) {
                                                first == 0 ? 11 : 30);
   }
   EXPECT_TRUE(bitwise_equal(c.data(), expected));
+}
+
+// The k smallest of each column against a stable sort of the whole matrix,
+// bit for bit: shapes on both sides of the block edges (64 rows, 256
+// columns), k from 0 past n_a, ties (small whole coordinates), NaN, Inf and
+// b sharing a's storage; with and without the index output. The block
+// callback runs between blocks only.
+TEST(Smallest, FirstRowsOfAStableSortOfEveryColumn) {
+  using korvane::smallest::kBlockColumns;
+  using korvane::smallest::kBlockRows;
+  struct Case {
+    std::size_t dim, n_a, n_b;
+    std::vector<std::size_t> ks;
+    bool ties, special, b_is_a;
+  };
+  const std::vector<Case> cases = {
+      {3, 1, 1, {0, 1, 2}, false, false, false},
+      {3, 4, 0, {2}, false, false, false},
+      {3, 7, 5, {1, 3, 7, 9}, true, false, false},
+      {0, 9, 4, {1, 4, 9}, false, false, false},
+      {2, 300, 300, {1, 2, 10, 63, 64, 65, 100, 300, 400}, true, true, false},
+      {3, 63, 257, {1, 10, 63}, true, true, false},
+      {1, 513, 31, {1, 5, 512, 513}, true, true, true},  // b is a: 513 columns
+      {17, 600, 65, {1, 10, 100}, false, true, false},
+      {5, 1100, 3, {1, 10, 300}, true, false, false},
+  };
+  for (const Case& c : cases) {
+    auto a = random_values(c.dim * c.n_a, 61 + static_cast<unsigned>(c.n_a));
+    auto b = random_values(c.dim * c.n_b, 62 + static_cast<unsigned>(c.n_b));
+    if (c.ties) {
+      for (double& x : a) x = std::round(x) / 4;
+      for (double& x : b) x = std::round(x) / 4;
+    }
+    if (c.special && c.dim > 0) {
+      a[c.dim * 5] = kNaN;  // row 6 all NaN
+      a[c.dim * 9 + c.dim - 1] = kInf;
+      a[c.dim * (c.n_a - 1)] = -kInf;
+      b[c.dim * 2] = kNaN;  // column 3 all NaN
+      b[c.dim * (c.n_b - 1)] = kInf;
+    }
+    const MatrixView av = view(a, c.dim, c.n_a);
+    const MatrixView bv = c.b_is_a ? av : view(b, c.dim, c.n_b);
+    std::vector<double> C(c.n_a * bv.cols);
+    korvane::pairwise_squared_distances(av, bv, MatrixView{c.n_a, bv.cols, C.data()});
+    const std::size_t blocks =
+        ((c.n_a + kBlockRows - 1) / kBlockRows) * ((bv.cols + kBlockColumns - 1) / kBlockColumns);
+    for (std::size_t k : c.ks) {
+      const std::size_t rows = k < c.n_a ? k : c.n_a;
+      std::vector<double> expected, expected_index;
+      reference::smallest(C, c.n_a, bv.cols, rows, expected, expected_index);
+      for (bool with_index : {true, false}) {
+        std::vector<double> d(rows * bv.cols, -1.0), index(rows * bv.cols, -1.0);
+        std::size_t calls = 0;
+        korvane::smallest_per_column(av, bv, MatrixView{rows, bv.cols, d.data()},
+                                     with_index ? index.data() : nullptr, [&calls] { ++calls; });
+        const std::string where = "D=" + std::to_string(c.dim) + " n_a=" + std::to_string(c.n_a) +
+                                  " n_b=" + std::to_string(bv.cols) + " k=" + std::to_string(k);
+        bool same = true;
+        for (std::size_t n = 0; n < d.size(); ++n)
+          same = same && bits_of(d[n]) == bits_of(expected[n]);
+        EXPECT_TRUE(same) << where;
+        if (with_index) {
+          EXPECT_EQ(index, expected_index) << where;
+        }
+        EXPECT_EQ(calls, rows == 0 || blocks == 0 ? 0 : blocks - 1) << where;
+      }
+    }
+  }
 }
 
 // The cache sizes the loops block for: detected once, the same at every call,

@@ -3,6 +3,8 @@
 #ifndef KORVANE_TESTS_REFERENCE_LOOPS_HPP
 #define KORVANE_TESTS_REFERENCE_LOOPS_HPP
 
+#include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <vector>
 
@@ -41,6 +43,27 @@ inline std::vector<double> weighted(const double* a, const double* b, const doub
     }
   }
   return c;
+}
+
+// The first k rows of a stable ascending sort of each column of the
+// n_a x n_b matrix C, NaN last: values into d and rows (from 1) into index,
+// both k x n_b with k <= n_a.
+inline void smallest(const std::vector<double>& C, std::size_t n_a, std::size_t n_b, std::size_t k,
+                     std::vector<double>& d, std::vector<double>& index) {
+  d.assign(k * n_b, 0.0);
+  index.assign(k * n_b, 0.0);
+  std::vector<std::size_t> order(n_a);
+  for (std::size_t j = 0; j < n_b; ++j) {
+    const double* column = C.data() + n_a * j;
+    for (std::size_t i = 0; i < n_a; ++i) order[i] = i;
+    std::stable_sort(order.begin(), order.end(), [column](std::size_t x, std::size_t y) {
+      return !std::isnan(column[x]) && (std::isnan(column[y]) || column[x] < column[y]);
+    });
+    for (std::size_t r = 0; r < k; ++r) {
+      d[r + k * j] = column[order[r]];
+      index[r + k * j] = static_cast<double>(order[r] + 1);
+    }
+  }
 }
 
 }  // namespace reference

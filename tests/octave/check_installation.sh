@@ -63,12 +63,13 @@ case $mode in
       x86_64 | amd64) exact_add="--exact-add-fma ymm|zmm" ;;
       *) exact_add= ;;
     esac
-    sh "$root/tests/check_arithmetic_instructions.sh" objdump $exact_add "$module/korvane.oct"
-    no_debug_info "$module/korvane.oct" "$module/korvane_info.oct"
+    sh "$root/tests/check_arithmetic_instructions.sh" objdump $exact_add "$module/korvane.oct" \
+       "$module/korvane_smallest.oct"
+    no_debug_info "$module/korvane.oct" "$module/korvane_smallest.oct" "$module/korvane_info.oct"
     run_octave "addpath('$module'); expected_folder = '$module';
                 expected_build = 'korvane_build, oct-file'; $checks"
     (cd "$tree" && run_octave "korvane_build();")
-    for made in korvane.oct korvane_info.oct; do
+    for made in korvane.oct korvane_smallest.oct korvane_info.oct; do
       [ -f "$tree/gateway/$made" ] || { echo "FAILED: korvane_build() made no gateway/$made"; exit 1; }
     done
     ;;

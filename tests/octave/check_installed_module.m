@@ -2,8 +2,9 @@
 % session where it is already on the path: it is the oct-file expected, with
 % its help file beside it, every call form gives the plain loops' bits,
 % errors carry their messages, and help korvane and lookfor work, lookfor
-% listing korvane once; korvane_info stands beside it and names the route
-% (expected_build). Exits with status 1 on any failure.
+% listing korvane once; korvane_smallest beside it likewise, and
+% korvane_info, which names the route (expected_build). Exits with status 1
+% on any failure.
 %   ... --eval "<put korvane on the path>; source('check_installed_module.m')"
 failures = 0;
 module = which('korvane');
@@ -72,6 +73,23 @@ if ~strcmp(fileparts(info_module), fileparts(module)) || isempty(regexp(info_mod
   failures = failures + 1;
 elseif ~strcmp(korvane_info().build, expected_build)
   printf('FAILED: korvane_info says it was built by "%s"\n', korvane_info().build);
+  failures = failures + 1;
+end
+
+% The companion korvane_smallest: an oct-file beside korvane's, with its help
+% file, giving the first rows of the sort idiom.
+smallest = which('korvane_smallest');
+if ~strcmp(fileparts(smallest), fileparts(module)) || isempty(regexp(smallest, '\.oct$', 'once')) ...
+   || ~exist(fullfile(fileparts(smallest), 'korvane_smallest.m'), 'file')
+  printf('FAILED: korvane_smallest is %s, not an oct-file with its help file beside korvane\n', ...
+         smallest);
+  failures = failures + 1;
+end
+[sorted, order] = sort(loops, 1);
+[d, i] = korvane_smallest(a, b, 3);
+if ~isequal(bits(d), bits(sorted(1:3, :))) || ~isequal(i, order(1:3, :)) ...
+   || isempty(strfind(help('korvane_smallest'), '[d,i] = korvane_smallest(a,b,k)'))
+  printf('FAILED: korvane_smallest(a,b,3) or its help\n');
   failures = failures + 1;
 end
 

@@ -1,7 +1,7 @@
 #!/bin/sh
-# Ctrl-C during a long pairwise call, then during a long weighted one: an
-# interactive Octave session, fed through a pipe, starts each call of
-# seconds and gets SIGINT 0.3 s in. Each call must stop without a result,
+# Ctrl-C during a long pairwise call, a long weighted one and a long
+# korvane_smallest: an interactive Octave session, fed through a pipe,
+# starts each call of seconds and gets SIGINT 0.3 s in. Each call must stop without a result,
 # and the same session must then run small calls correctly. How soon each
 # stopped is printed, not judged.
 #   check_interrupt.sh MODULE_FOLDER OCTAVE WORK_FOLDER
@@ -21,9 +21,10 @@ exec 3> "$pipe"
 # Pairwise: 3.2 * 10^10 entry-coordinate steps, seconds on any machine, in
 # blocks of 256 columns of b (a few tens of milliseconds each). Weighted:
 # 1.6 * 10^10 pair-coordinate steps, in blocks of a's points (about 10 ms).
+# korvane_smallest: the pairwise call's steps, between its blocks.
 printf '%s\n' "addpath('$module'); a = zeros(2000, 1000); b = zeros(2000, 16000);" >&3
 printf '%s\n' "a2 = zeros(2000); b2 = zeros(2000, 4000); Q = zeros(2000, 4000);" >&3
-for call in "C = korvane(a, b);" "c = korvane(a2, b2, Q);"; do
+for call in "C = korvane(a, b);" "c = korvane(a2, b2, Q);" "d = korvane_smallest(a, b, 5);"; do
   name=${call%% =*}
   printf '%s\n' "disp('call of $name started'); fflush(stdout); $call disp('call finished');" >&3
   tries=0

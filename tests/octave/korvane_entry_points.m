@@ -1,24 +1,27 @@
-% The two Octave entry points, korvane.mex and korvane.oct, side by side: a
-% set of calls covering every call form, every message, every refused class,
-% edge shapes, special values and calls long enough to run in several blocks
-% goes through each, and the outcomes must be the same to the bit (results)
-% and to the byte (messages and identifiers).
+% The two Octave entry points, korvane.mex and korvane.oct (and those of
+% korvane_smallest), side by side: a set of calls covering every call form,
+% every message, every refused class, edge shapes, special values and calls
+% long enough to run in several blocks goes through each, and the outcomes
+% must be the same to the bit (results) and to the byte (messages and
+% identifiers).
 %   octave-cli --no-gui --norc --no-history -q tests/octave/korvane_entry_points.m <mex folder> <oct folder>
 1;
 
-function outcome = run_call(args, nout)
-  % The result's class, size and bits, or the error's message and
+function outcome = run_call(name, args, nout)
+  % The results' classes, sizes and bits, or the error's message and
   % identifier; with no output asked, what ans holds.
-  outcome = struct('result', [], 'message', '', 'identifier', '');
+  outcome = struct('result', [], 'second', [], 'message', '', 'identifier', '');
   try
     switch nout
       case 0
-        korvane(args{:});
+        feval(name, args{:});
         outcome.result = ans;
       case 1
-        outcome.result = korvane(args{:});
+        outcome.result = feval(name, args{:});
+      case 2
+        [outcome.result, outcome.second] = feval(name, args{:});
       otherwise
-        [p, q] = korvane(args{:});
+        [p, q, r] = feval(name, args{:});
     end
   catch err
     outcome.message = err.message;
@@ -26,19 +29,27 @@ function outcome = run_call(args, nout)
   end
 end
 
-function ok = same_outcome(x, y)
-  ok = strcmp(x.message, y.message) && strcmp(x.identifier, y.identifier) ...
-       && strcmp(class(x.result), class(y.result)) && isequal(size(x.result), size(y.result)) ...
-       && isreal(x.result) == isreal(y.result);
-  if ok && isa(x.result, 'double') && ~isempty(x.result)
-    ok = isequal(typecast(x.result(:), 'uint64'), typecast(y.result(:), 'uint64'));
+function ok = same_result(x, y)
+  ok = strcmp(class(x), class(y)) && isequal(size(x), size(y)) && isreal(x) == isreal(y);
+  if ok && isa(x, 'double') && ~isempty(x)
+    ok = isequal(typecast(x(:), 'uint64'), typecast(y(:), 'uint64'));
   end
 end
 
+function ok = same_outcome(x, y)
+  ok = strcmp(x.message, y.message) && strcmp(x.identifier, y.identifier) ...
+       && same_result(x.result, y.result) && same_result(x.second, y.second);
+end
+
 function outcomes = run_all(cases)
+  % A fourth column, when present, names the function called (korvane otherwise).
   outcomes = cell(size(cases, 1), 1);
   for c = 1:size(cases, 1)
-    outcomes{c} = run_call(cases{c, 2}, cases{c, 3});
+    name = 'korvane';
+    if size(cases, 2) >= 4 && ~isempty(cases{c, 4})
+      name = cases{c, 4};
+    end
+    outcomes{c} = run_call(name, cases{c, 2}, cases{c, 3});
   end
 end
 
@@ -158,18 +169,39 @@ cases(end + 1, :) = {'weighted blocks, D=20', {randn(20, 3001), randn(20, 500), 
 cases(end + 1, :) = {'weighted blocks, a as b', {randn(3, 2000), [], randn(2000, 2000)}, 1};
 cases(end + 1, :) = {'weighted blocks within points', {randn(1, 2), randn(1, 2e6), randn(2, 2e6)}, 1};
 
+% korvane_smallest: both outputs and one, every message, several blocks.
+x = round(4 * randn(5, 700));
+y = round(4 * randn(5, 90));
+x(2, 3) = NaN;
+y(1, 7) = Inf;
+smallest = {'k=10', {x, y, 10}, 2; 'k=10, d only', {x, y, 10}, 1; 'no output', {x, y, 3}, 0;
+            'k past na', {x, [], 1000}, 2; 'k=0', {x, y, 0}, 2; 'D=0', {zeros(0, 30), [], 4}, 2;
+            'usage', {x, y}, 1; 'three outputs', {x, y, 1}, 3; 'lengths', {x, ones(2, 2), 1}, 1;
+            'class of a', {single(x), y, 1}, 1; 'k negative', {x, y, -1}, 2;
+            'k fraction', {x, y, 2.5}, 1; 'k int8', {x, y, int8(2)}, 1;
+            'too large', {zeros(0, 2^32), [], 2^32}, 1;
+            'indices', {zeros(0, 2^53 + 2), [], 1}, 2};
+smallest(:, 4) = {'korvane_smallest'};
+cases(:, 4) = {''};
+cases = [cases; smallest];
+
 addpath(mex_folder);
 mex_module = which('korvane');
+mex_smallest = which('korvane_smallest');
 mex_outcomes = run_all(cases);
 rmpath(mex_folder);
 addpath(oct_folder);
 oct_module = which('korvane');
+oct_smallest = which('korvane_smallest');
 oct_outcomes = run_all(cases);
 
 failed = 0;
 if isempty(regexp(mex_module, 'korvane\.mex$', 'once')) ...
-   || isempty(regexp(oct_module, 'korvane\.oct$', 'once'))
-  printf('FAILED: the entry points are %s and %s\n', mex_module, oct_module);
+   || isempty(regexp(oct_module, 'korvane\.oct$', 'once')) ...
+   || isempty(regexp(mex_smallest, 'korvane_smallest\.mex$', 'once')) ...
+   || isempty(regexp(oct_smallest, 'korvane_smallest\.oct$', 'once'))
+  printf('FAILED: the entry points are %s, %s, %s and %s\n', mex_module, oct_module, ...
+         mex_smallest, oct_smallest);
   failed = failed + 1;
 end
 for c = 1:size(cases, 1)

@@ -189,6 +189,72 @@ check('column lengths before size', ...
 
 check('still working after refusals', same_bits(korvane(a, b), loops_pairwise(a, b)));
 
+% korvane_smallest: exactly the first rows of the sort idiom, to the bit,
+% over shapes on both sides of its blocks (64 rows, 256 columns), ties,
+% NaN, Inf, k past n_a, k = 0 and an empty b; both outputs and one.
+if numel(args) >= 2
+  check(sprintf('korvane_smallest is korvane_smallest.%s', args{2}), ...
+        ~isempty(regexp(which('korvane_smallest'), ['korvane_smallest\.' args{2} '$'], 'once')));
+end
+shapes = [3 1 1; 3 300 40; 1 65 257; 7 600 300; 0 9 4; 5 2000 3; 2 31 1];
+for s = 1:rows(shapes)
+  [D, na, nb] = deal(shapes(s, 1), shapes(s, 2), shapes(s, 3));
+  x = round(8 * randn(D, na)) / 4;
+  y = round(8 * randn(D, nb)) / 4;
+  if D > 0 && na > 20 && nb > 2
+    x(1, [5 9]) = [NaN Inf];
+    x(D, na) = -Inf;
+    y(1, 2) = NaN;
+    y(D, nb) = Inf;
+  end
+  for b_is_a = [false true]
+    if b_is_a
+      y = [];
+    end
+    [sorted, order] = sort(korvane(x, y), 1);
+    for k = unique([0 1 2 10 63 64 65 100 na na + 3])
+      n = min(k, na);
+      name = sprintf('smallest D=%d na=%d nb=%d k=%d b=a %d', D, na, nb, k, b_is_a);
+      [d, i] = korvane_smallest(x, y, k);
+      check(name, same_bits(d, sorted(1:n, :)) && isequal(i, order(1:n, :)));
+      check([name ', d only'], same_bits(korvane_smallest(x, y, k), sorted(1:n, :)));
+    end
+  end
+end
+check('smallest 3x0 a', isequal(size(korvane_smallest(zeros(3, 0), ones(3, 4), 2)), [0 4]));
+check('smallest no b points', isequal(size(korvane_smallest(a, zeros(7, 0), 2)), [2 20]));
+check('smallest k of 1e300', same_bits(korvane_smallest(a, b, 1e300), sort(korvane(a, b))));
+korvane_smallest(a, b, 2);
+check('smallest no output gives ans', same_bits(ans, korvane_smallest(a, b, 2)));
+smallest_usage = sprintf(['korvane_smallest: Usage: d = korvane_smallest(a,b,k)\n' ...
+                          '       or: [d,i] = korvane_smallest(a,b,k)\n' ...
+                          'where the b matrix may be empty.']);
+badk = 'korvane_smallest: Error: k must be a non-negative integer-valued real double scalar';
+check('smallest usage', strcmp(error_of(@() korvane_smallest(a, b)), smallest_usage));
+check('smallest lengths', strcmp(error_of(@() korvane_smallest(a, ones(6, 3), -1)), ...
+                                 strrep(lengths, 'korvane:', 'korvane_smallest:')));
+for k = {-1, 0.5, NaN, Inf, [1 2], [], single(2), int32(2), 2i, sparse(2), true, '2', {2}}
+  check(sprintf('smallest refuses k %s', disp(k{1})), ...
+        strcmp(error_of(@() korvane_smallest(a, b, k{1})), badk));
+end
+% Blocks of b's columns in parcellfun's processes give one call's bits.
+if ~isempty(pkg('list', 'parallel'))
+  pkg load parallel
+  x = round(8 * randn(4, 3000)) / 4;
+  y = randn(4, 700);
+  blocks = mat2cell(y, 4, [100 250 1 349]);
+  run_block = @(bj) [{getpid()}, nthargout(1:2, @korvane_smallest, x, bj, 7)];
+  parts = parcellfun(2, run_block, blocks, 'UniformOutput', false, 'VerboseLevel', 0);
+  parts = vertcat(parts{:});
+  [d, i] = korvane_smallest(x, y, 7);
+  check('smallest in processes', same_bits([parts{:, 2}], d) && isequal([parts{:, 3}], i));
+  check('smallest ran in other processes', all([parts{:, 1}] ~= getpid()));
+else
+  printf('the parallel package is not installed: korvane_smallest in processes not tested\n');
+end
+check('smallest too large', strcmp(error_of(@() korvane_smallest(zeros(0, 2^32), [], 2^32)), ...
+                                   strrep(toolarge, 'korvane:', 'korvane_smallest:')));
+
 % Many calls in a row, with errors among them.
 all_ok = true;
 expected = korvane(a, b);
@@ -212,6 +278,7 @@ end
 % help korvane comes from the help file beside the module.
 text = evalc('help korvane');
 check('help text', ~isempty(strfind(text, 'c = korvane(a,b,Q)')) && ~isempty(strfind(text, 'Exactness')));
+check('help korvane_smallest', ~isempty(strfind(evalc('help korvane_smallest'), '[d,i] = korvane_smallest(a,b,k)')));
 
 printf('%d passed, %d failed\n', passed, failed);
 if failed > 0

@@ -8,8 +8,10 @@ args = argv();
 addpath(args{1});
 name = 'korvane';
 least = 5;
-if numel(args) >= 3
+if numel(args) >= 2
   name = args{2};
+end
+if numel(args) >= 3
   least = str2double(args{3});
 end
 [~, ~, extension] = fileparts(which(name));

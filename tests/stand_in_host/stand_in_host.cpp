@@ -136,7 +136,7 @@ CallOutcome call(Gateway gateway, int nlhs, const std::vector<const mxArray*>& a
   created_arrays.clear();
   current_log = &outcome.calls;
   current_printed = &outcome.printed;
-  mxArray* slots[1] = {nullptr};
+  mxArray* slots[2] = {nullptr, nullptr};
   std::vector<const mxArray*> arguments = args;
   try {
     gateway(nlhs, slots, static_cast<int>(arguments.size()), arguments.data());
@@ -147,6 +147,7 @@ CallOutcome call(Gateway gateway, int nlhs, const std::vector<const mxArray*>& a
   current_log = nullptr;
   current_printed = nullptr;
   outcome.slot = slots[0];
+  outcome.second_slot = slots[1];
   for (const HostCall& c : outcome.calls) {
     if (c.operation == "mxCreateDoubleMatrix") ++outcome.results_created;
   }

@@ -75,6 +75,7 @@ struct CallOutcome {
   bool failed = false;
   std::string message;                 // the text passed to mexErrMsgTxt
   mxArray* slot = nullptr;             // output slot 1 after the call
+  mxArray* second_slot = nullptr;      // output slot 2 after the call
   std::size_t results_created = 0;     // mxCreateDoubleMatrix calls
   std::vector<HostCall> calls;         // every host operation, in order
   std::string printed;                 // what mexPrintf printed
@@ -83,7 +84,7 @@ struct CallOutcome {
 
 using Gateway = void (*)(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]);
 
-// Calls the gateway as the host does; output slot 1 always exists. The first
+// Calls the gateway as the host does; output slots 1 and 2 always exist. The first
 // form calls the mexFunction linked into the program, the second one found
 // elsewhere, such as in a loaded module.
 CallOutcome call(Gateway gateway, int nlhs, const std::vector<const mxArray*>& args);

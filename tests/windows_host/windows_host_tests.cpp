@@ -14,7 +14,8 @@
 // as MATLAB does (mexfilerequiredapiversion), and refuses it unless the
 // answer is that of mex -R2017b. With --refused, the module must be refused.
 //
-// A korvane_info module (by its name) gets korvane_info's checks instead.
+// A korvane_info or korvane_smallest module (by its name) gets that
+// function's checks instead.
 //
 // Usage: windows_host_tests [--refused] [path to module]
 #include <windows.h>
@@ -211,6 +212,41 @@ void run_info_checks(const Module& korvane_info) {
                "korvane_info with an argument");
 }
 
+// korvane_smallest's module: the first rows of the sorted distances with
+// their indices, and its refusals.
+void run_smallest_checks(const Module& korvane_smallest) {
+  const std::size_t dim = 3, n_a = 300, n_b = 40, k = 7;
+  std::vector<double> a_values = values(dim * n_a, 8), b_values = values(dim * n_b, 9);
+  for (std::size_t n = 0; n < a_values.size(); n += 5) a_values[n] = std::round(a_values[n] / 50);
+  a_values[4] = std::nan("");
+  const auto a = stand_in::make_double(dim, n_a, a_values);
+  const auto b = stand_in::make_double(dim, n_b, b_values);
+  const auto k_value = stand_in::make_double(1, 1, {static_cast<double>(k)});
+  std::vector<double> d, index;
+  reference::smallest(reference::pairwise(a_values.data(), b_values.data(), dim, n_a, n_b), n_a,
+                      n_b, k, d, index);
+  const CallOutcome both = korvane_smallest(2, {a.get(), b.get(), k_value.get()});
+  const bool shaped = !both.failed && both.slot != nullptr && both.second_slot != nullptr &&
+                      both.results_created == 2 && both.second_slot->rows == k &&
+                      both.second_slot->cols == n_b;
+  check(shaped, "[d,i] = korvane_smallest(a,b,7): two results");
+  if (shaped) {
+    check(same_bits(both.values(), d), "korvane_smallest: bit-identical d");
+    const double* i = stand_in::values_of(*both.second_slot);
+    check(std::vector<double>(i, i + k * n_b) == index, "korvane_smallest: the indices");
+  }
+  expect_result(korvane_smallest(1, {a.get(), b.get(), k_value.get()}), k, n_b, d,
+                "d = korvane_smallest(a,b,7)");
+  expect_error(korvane_smallest(1, {a.get(), b.get()}),
+               "Usage: d = korvane_smallest(a,b,k)\n       or: [d,i] = korvane_smallest(a,b,k)\n"
+               "where the b matrix may be empty.",
+               "korvane_smallest with two arguments");
+  const auto half = stand_in::make_double(1, 1, {0.5});
+  expect_error(korvane_smallest(1, {a.get(), b.get(), half.get()}),
+               "Error: k must be a non-negative integer-valued real double scalar",
+               "korvane_smallest with k = 0.5");
+}
+
 template <typename Function>
 Function symbol(HMODULE module, const char* name) {
   // Through void (*)(void), the one cast between function types GCC accepts
@@ -337,6 +373,8 @@ int main(int argc, char** argv) {
   }
   if (std::strstr(module_path, "korvane_info") != nullptr) {
     run_info_checks(korvane);
+  } else if (std::strstr(module_path, "korvane_smallest") != nullptr) {
+    run_smallest_checks(korvane);
   } else {
     run_checks(korvane);
   }
