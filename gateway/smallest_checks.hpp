@@ -41,17 +41,28 @@ inline CheckedSmallest refused_smallest(const char* message) {
   return call;
 }
 
-// Not NaN, negative or infinite, and without a fraction (from 2^53 on,
-// every double is whole).
+// Not NaN, negative or infinite, and without a fraction. From 2^52 on every
+// double is whole; below it, adding 2^52 rounds k to a whole number. Done in
+// doubles: 32-bit x86 converts 64-bit integers through the x87 unit.
 inline bool is_whole(double k) {
+  constexpr double kTwoTo52 = 4503599627370496.0;
   if (!(k >= 0) || k - k != 0) return false;
-  return k >= 9007199254740992.0 || k == static_cast<double>(static_cast<std::uint64_t>(k));
+  return k >= kTwoTo52 || (k + kTwoTo52) - kTwoTo52 == k;
 }
 
-// min(k, n): k is a non-negative whole double, possibly beyond size_t.
+// min(k, n): k is a non-negative whole double, possibly beyond size_t. Only
+// signed conversions of at most half of size_t's range: on 32-bit x86 an
+// unsigned one goes through the x87 unit.
 inline std::size_t rows_kept(double k, std::size_t n) {
-  if (k >= static_cast<double>(SIZE_MAX)) return n;
-  const auto whole = static_cast<std::size_t>(k);
+  constexpr std::size_t kHalf = SIZE_MAX / 2 + 1;
+  constexpr double kHalfValue = static_cast<double>(kHalf);  // a power of two, exact
+  if (k >= 2.0 * kHalfValue) return n;
+  std::size_t whole = 0;
+  if (k >= kHalfValue) {
+    whole = kHalf;
+    k -= kHalfValue;
+  }
+  whole += static_cast<std::size_t>(static_cast<std::ptrdiff_t>(k));
   return whole < n ? whole : n;
 }
 

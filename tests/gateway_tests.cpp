@@ -371,10 +371,14 @@ TEST(SmallestGateway, FirstRowsOfTheSortedDistancesWithTheirIndices) {
     double k;
     int nlhs;
   };
-  const std::vector<Row> rows = {
-      {b.get(), &b_values, p.n_b, 2, 2},     {b.get(), &b_values, p.n_b, 2, 1},
-      {b.get(), &b_values, p.n_b, 0, 2},     {b.get(), &b_values, p.n_b, 1e300, 2},
-      {empty.get(), &a_values, p.n_a, 3, 2}, {empty.get(), &a_values, p.n_a, 3, 0}};
+  const std::vector<Row> rows = {{b.get(), &b_values, p.n_b, 2, 2},
+                                 {b.get(), &b_values, p.n_b, 2, 1},
+                                 {b.get(), &b_values, p.n_b, 0, 2},
+                                 {b.get(), &b_values, p.n_b, 1e300, 2},
+                                 {b.get(), &b_values, p.n_b, 4503599627370497.0, 2},
+                                 {b.get(), &b_values, p.n_b, 9223372036854775808.0, 2},
+                                 {empty.get(), &a_values, p.n_a, 3, 2},
+                                 {empty.get(), &a_values, p.n_a, 3, 0}};
   for (const Row& row : rows) {
     const auto C =
         reference::pairwise(a_values.data(), row.b_values->data(), p.dim, p.n_a, row.n_b);
@@ -418,7 +422,7 @@ TEST(SmallestGateway, EveryRefusalComesInOrderBeforeAnythingIsCreated) {
   const double nan = std::numeric_limits<double>::quiet_NaN();
   const double inf = std::numeric_limits<double>::infinity();
   std::vector<ArrayPtr> bad_ks;
-  for (double k : {-1.0, -0.5, 1.5, 4503599627370495.5, nan, inf, -inf}) {
+  for (double k : {-1.0, -0.5, 1.5, 2251799813685247.5, 4503599627370495.5, nan, inf, -inf}) {
     bad_ks.push_back(make_double(1, 1, {k}));
   }
   bad_ks.push_back(make_double(1, 2, {1.0, 2.0}));
