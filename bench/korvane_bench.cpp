@@ -25,8 +25,7 @@
 #include <string>
 #include <vector>
 
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#include <immintrin.h>
+#if defined(__x86_64__)
 #define KORVANE_BENCH_X86_LIMITS 1
 #endif
 
