@@ -236,9 +236,10 @@ void pack_panels(const MatrixView& points, std::size_t first, std::size_t count,
 // The tiles of streamed columns r_begin .. r_end - 1 against the packed
 // points first .. first + count - 1.
 template <class Tile, int KD, bool BInLanes>
-void sweep(std::size_t kc, const double* buffer, std::size_t first, std::size_t count,
-           const MatrixView& streamed, std::size_t r_begin, std::size_t r_end, std::size_t k0,
-           const MatrixView& C, bool continue_sums) {
+KORVANE_ALWAYS_INLINE void sweep(std::size_t kc, const double* buffer, std::size_t first,
+                                 std::size_t count, const MatrixView& streamed, std::size_t r_begin,
+                                 std::size_t r_end, std::size_t k0, const MatrixView& C,
+                                 bool continue_sums) {
   constexpr std::size_t lanes = Tile::kTable.lanes;
   constexpr std::size_t broadcasts = Tile::kTable.broadcasts;
   const std::size_t dim = streamed.rows;
