@@ -167,14 +167,19 @@ KORVANE_ALWAYS_INLINE void run_tile(std::size_t kc, const Lane& lane, const doub
     run_chunk<Tile, KD, BInLanes>(kc, lane, columns, continue_sums, next, load, store);
   };
   if constexpr (!BInLanes) {
-    // Whole vectors where they fit: masked moves are slow on some CPUs.
-    if (m == lanes && n == broadcasts) {
-      return chunk([&](Sums& s) { Tile::load(s, c, ldc); },
-                   [&](const Sums& s) { Tile::store(s, c, ldc); });
-    }
-    if constexpr (Tile::kMasked) {
-      return chunk([&](Sums& s) { Tile::load_masked(s, c, ldc, m, n); },
-                   [&](const Sums& s) { Tile::store_masked(s, c, ldc, m, n); });
+    // Whole vectors where they fit: masked moves are slow on some CPUs. One
+    // chunk for both, so that the step is compiled once.
+    const bool full = m == lanes && n == broadcasts;
+    if (full || Tile::kMasked) {
+      return chunk(
+          [&](Sums& s) {
+            if (full) return Tile::load(s, c, ldc);
+            if constexpr (Tile::kMasked) Tile::load_masked(s, c, ldc, m, n);
+          },
+          [&](const Sums& s) {
+            if (full) return Tile::store(s, c, ldc);
+            if constexpr (Tile::kMasked) Tile::store_masked(s, c, ldc, m, n);
+          });
     }
   }
   if constexpr (BInLanes && Tile::kTransposed) {
