@@ -221,11 +221,10 @@ struct PairwiseTile {
     }
   }
 
-  // One coordinate: 16 subtracts, 16 multiplies and 16 adds. With a's points
-  // in the lanes and long sums, half of the adds go to the multiply pipes,
-  // alternating between a column's two accumulators, so that all four pipes
-  // share the work (AMD Zen 4: two add, two multiply/FMA). Otherwise that
-  // measured slower, and the adds stay on the add pipes.
+  // One coordinate: 16 subtracts, multiplies and adds. With a's points in the
+  // lanes and long sums, every other add goes to the multiply pipes, so that
+  // all four pipes share the work (AMD Zen 4: two add, two multiply/FMA);
+  // elsewhere that measured slower.
   template <int KD, bool BInLanes, class Lane>
   static KORVANE_ALWAYS_INLINE void step(Sums& s, const Lane& lane, const double* const* columns,
                                          std::size_t k, bool first) {

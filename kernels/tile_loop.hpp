@@ -90,11 +90,10 @@ inline void prefetch_run_to_l2(const double* address, std::size_t count) {
   prefetch<2>(address + count - 1);
 }
 
-// The loop sizes for sums of dim coordinates, packed_cols lane points and an
-// L2 cache of l2_bytes. A block of streamed columns has its chunk fill a share
-// of L2, so that every lane group after the first finds it there; with more
-// than one chunk, a strip of packed points has its entries in the block fill
-// a quarter, so that each later chunk finds the sums it continues in L2.
+// The loop sizes for dim coordinates, packed_cols lane points and an L2 of
+// l2_bytes. A block's chunk of streamed columns fills a share of L2, so that
+// later lane groups find it there; with several chunks, a strip's entries in
+// the block fill a quarter, so that a later chunk finds its sums there too.
 struct Blocks {
   std::size_t chunk, group, block, strip;
 };
@@ -345,12 +344,10 @@ void pairwise_tiled(const MatrixView& a, const MatrixView& b, const MatrixView& 
   }
 }
 
-// The choice of lane side: a's points in the lanes writes C in storage order,
-// but packing a costs as much as a few broadcast columns of work, so when b
-// has only a few points (and a many), b's points go in the lanes instead.
-// Short points of a are cheap to pick up unpacked, so with one group of
-// broadcast columns they skip the buffer. The blocks are sized for an L2
-// cache of l2_bytes.
+// a's points in the lanes write C in storage order, but packing a costs a few
+// broadcast columns of work, so with few points of b (and more of a) b's go
+// in the lanes. Short points of a with one group of broadcast columns skip
+// the buffer. The blocks are sized for an L2 cache of l2_bytes.
 template <class Tile>
 void pairwise(const MatrixView& a, const MatrixView& b, const MatrixView& C, std::size_t l2_bytes) {
   constexpr PairwiseTable t = Tile::kTable;
