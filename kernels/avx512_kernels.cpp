@@ -27,7 +27,7 @@ namespace korvane::variants {
 namespace {
 
 // rows[0..7] become their transpose in place: rows[l][q] <- rows[q][l].
-void transpose8x8(__m512d* rows) {
+KORVANE_ALWAYS_INLINE void transpose8x8(__m512d* rows) {
   __m512d t[8];
   for (int p = 0; p < 4; ++p) {
     t[2 * p] = _mm512_unpacklo_pd(rows[2 * p], rows[2 * p + 1]);
@@ -91,8 +91,16 @@ KORVANE_ALWAYS_INLINE __m512d subtract_broadcast(__m512d lanes, const double* br
 }
 
 struct PairwiseTile {
-  static constexpr std::size_t kLanes = 16;
-  static constexpr std::size_t kBroadcasts = 8;
+  // 16 x 8 entries in 16 zmm accumulators: 16 lane points in two vectors.
+  static constexpr tiling::PairwiseTable kTable{16, 8};
+  static constexpr std::size_t kLanes = kTable.lanes;
+  static constexpr std::size_t kBroadcasts = kTable.broadcasts;
+  static constexpr bool kMasked = true;
+  static constexpr bool kTransposed = true;
+  static constexpr bool picks_points(int dim) { return dim >= 2 && dim < 8; }
+  struct Sums {
+    __m512d lo[kBroadcasts], hi[kBroadcasts];
+  };
 
   // The 8 points of each half fill exactly D vectors; coordinate k of all 8
   // is picked from them by permutes with fixed indices. Unrolled at compile
@@ -119,38 +127,19 @@ struct PairwiseTile {
     });
   }
 
-  template <std::size_t D>
-  static void pack_short_points(const double* points, double* panel) {
-    __m512d lanes[D][2];
-    pick_short_points<D>(points, lanes);
-    for (std::size_t k = 0; k < D; ++k) {
-      _mm512_store_pd(panel + k * kLanes, lanes[k][0]);
-      _mm512_store_pd(panel + k * kLanes + 8, lanes[k][1]);
-    }
-  }
-
   // Eight coordinates of eight points at a time through an 8 x 8 transpose;
   // whole points of fewer than 8 coordinates through fixed permutes.
   static void pack_full_panel(const double* points, std::size_t dim, std::size_t kc,
                               double* panel) {
-    if (kc == dim) {
-      switch (dim) {
-        case 2:
-          return pack_short_points<2>(points, panel);
-        case 3:
-          return pack_short_points<3>(points, panel);
-        case 4:
-          return pack_short_points<4>(points, panel);
-        case 5:
-          return pack_short_points<5>(points, panel);
-        case 6:
-          return pack_short_points<6>(points, panel);
-        case 7:
-          return pack_short_points<7>(points, panel);
-        default:
-          break;
+    const auto pack_short = [&](auto d) {
+      __m512d lanes[d][2];
+      pick_short_points<d>(points, lanes);
+      for (std::size_t k = 0; k < d; ++k) {
+        _mm512_store_pd(panel + k * kLanes, lanes[k][0]);
+        _mm512_store_pd(panel + k * kLanes + 8, lanes[k][1]);
       }
-    }
+    };
+    if (kc == dim && with_count<2, 7>(dim, pack_short)) return;
     std::size_t k = 0;
     for (; k + 8 <= kc; k += 8) {
       for (std::size_t half = 0; half < kLanes; half += 8) {
@@ -166,147 +155,106 @@ struct PairwiseTile {
       for (std::size_t l = 0; l < kLanes; ++l) panel[k * kLanes + l] = points[l * dim + k];
   }
 
-  template <int KD, bool BInLanes>
-  static void run(std::size_t kc, const double* panel, const double* const* columns, double* c,
-                  std::size_t ldc, std::size_t m, std::size_t n, bool continue_sums,
-                  const double* const* next) {
-    const auto lane = [panel](std::size_t k, std::size_t half) {
-      return _mm512_load_pd(panel + k * kLanes + 8 * half);
-    };
-    run_lanes<KD, BInLanes>(kc, lane, columns, c, ldc, m, n, continue_sums, next);
-  }
-
   // A full tile of fresh sums over D < 8 coordinates, its lane points picked
   // straight from their storage into registers.
   template <int KD>
   static void run_points(const double* points, const double* const* columns, double* c,
                          std::size_t ldc, std::size_t n) {
-    if constexpr (KD >= 2 && KD < 8) {
-      constexpr std::size_t D = KD;
-      __m512d lanes[D][2];
-      pick_short_points<D>(points, lanes);
-      const auto lane = [&lanes](std::size_t k, std::size_t half) { return lanes[k][half]; };
-      run_lanes<KD, false>(KD, lane, columns, c, ldc, kLanes, n, false, nullptr);
-    } else {
-      tiling::run_packed_points<PairwiseTile, KD>(points, columns, c, ldc, n);
+    constexpr std::size_t dim = KD;
+    __m512d lanes[dim][2];
+    pick_short_points<dim>(points, lanes);
+    const auto lane = [&lanes](std::size_t k, std::size_t half) { return lanes[k][half]; };
+    tiling::run_chunk<PairwiseTile, KD, false>(
+        dim, lane, columns, false, nullptr, [](Sums&) {},
+        [&](const Sums& s) { store(s, c, ldc, n); });
+  }
+
+  static KORVANE_ALWAYS_INLINE __m512d lane(const double* panel, std::size_t k, std::size_t v) {
+    return _mm512_load_pd(panel + k * kLanes + 8 * v);
+  }
+  static KORVANE_ALWAYS_INLINE void load(Sums& s, const double* c, std::size_t ldc) {
+    for (std::size_t q = 0; q < kBroadcasts; ++q) {
+      s.lo[q] = _mm512_loadu_pd(c + q * ldc);
+      s.hi[q] = _mm512_loadu_pd(c + q * ldc + 8);
+    }
+  }
+  // The first n columns.
+  static KORVANE_ALWAYS_INLINE void store(const Sums& s, double* c, std::size_t ldc,
+                                          std::size_t n = kBroadcasts) {
+    for (std::size_t q = 0; q < n; ++q) {
+      _mm512_storeu_pd(c + q * ldc, s.lo[q]);
+      _mm512_storeu_pd(c + q * ldc + 8, s.hi[q]);
+    }
+  }
+  static KORVANE_ALWAYS_INLINE void load_masked(Sums& s, const double* c, std::size_t ldc,
+                                                std::size_t m, std::size_t n) {
+    for (std::size_t q = 0; q < kBroadcasts; ++q) {
+      s.lo[q] = _mm512_maskz_loadu_pd(q < n ? first_lanes(m) : 0, c + q * ldc);
+      s.hi[q] = _mm512_maskz_loadu_pd(q < n ? first_lanes(m > 8 ? m - 8 : 0) : 0, c + q * ldc + 8);
+    }
+  }
+  static KORVANE_ALWAYS_INLINE void store_masked(const Sums& s, double* c, std::size_t ldc,
+                                                 std::size_t m, std::size_t n) {
+    for (std::size_t q = 0; q < kBroadcasts; ++q) {
+      if (q >= n) continue;
+      _mm512_mask_storeu_pd(c + q * ldc, first_lanes(m), s.lo[q]);
+      _mm512_mask_storeu_pd(c + q * ldc + 8, first_lanes(m > 8 ? m - 8 : 0), s.hi[q]);
+    }
+  }
+  // Through an 8 x 8 transpose, so that C is still read and written along
+  // its columns.
+  static KORVANE_ALWAYS_INLINE void load_transposed(Sums& s, const double* c, std::size_t ldc) {
+    for (std::size_t l = 0; l < 8; ++l) {
+      s.lo[l] = _mm512_loadu_pd(c + l * ldc);
+      s.hi[l] = _mm512_loadu_pd(c + (l + 8) * ldc);
+    }
+    transpose8x8(s.lo);
+    transpose8x8(s.hi);
+  }
+  static KORVANE_ALWAYS_INLINE void store_transposed(const Sums& sums, double* c, std::size_t ldc) {
+    Sums s = sums;
+    transpose8x8(s.lo);
+    transpose8x8(s.hi);
+    for (std::size_t l = 0; l < 8; ++l) {
+      _mm512_storeu_pd(c + l * ldc, s.lo[l]);
+      _mm512_storeu_pd(c + (l + 8) * ldc, s.hi[l]);
     }
   }
 
+  // One coordinate: 16 subtracts, multiplies and adds. With a's points in the
+  // lanes and long sums, every other add goes to the multiply pipes, so that
+  // all four pipes share the work (AMD Zen 4: two add, two multiply/FMA);
+  // elsewhere that measured slower.
   template <int KD, bool BInLanes, class Lane>
-  static void run_lanes(std::size_t kc, const Lane& lane, const double* const* columns, double* c,
-                        std::size_t ldc, std::size_t m, std::size_t n, bool continue_sums,
-                        const double* const* next) {
-    const std::size_t steps = KD > 0 ? static_cast<std::size_t>(KD) : kc;
-    __m512d lo[kBroadcasts];
-    __m512d hi[kBroadcasts];
-    alignas(64) double staged[kBroadcasts][kLanes];
-    const __mmask8 lo_mask = first_lanes(m);
-    const __mmask8 hi_mask = first_lanes(m > 8 ? m - 8 : 0);
-
-    // Full tiles load and store whole vectors: masked moves are slow on some
-    // CPUs. With b in the lanes a full tile is moved through an 8 x 8
-    // transpose, so that C is still read and written along its columns.
-    const bool full = m == kLanes && n == kBroadcasts;
-    // A short fresh sum starts with its first square as it is: +0.0 + t * t
-    // is t * t, since a square is never -0. That saves one add in D.
-    constexpr bool set_by_first_step = KD > 0 && KD <= 8;
-    if (!continue_sums && !set_by_first_step) {
-      for (std::size_t q = 0; q < kBroadcasts; ++q) lo[q] = hi[q] = _mm512_setzero_pd();
-    } else if (continue_sums) {
-      if (full && !BInLanes) {
-        for (std::size_t q = 0; q < kBroadcasts; ++q) {
-          lo[q] = _mm512_loadu_pd(c + q * ldc);
-          hi[q] = _mm512_loadu_pd(c + q * ldc + 8);
-        }
-      } else if (full) {
-        for (std::size_t l = 0; l < 8; ++l) {
-          lo[l] = _mm512_loadu_pd(c + l * ldc);
-          hi[l] = _mm512_loadu_pd(c + (l + 8) * ldc);
-        }
-        transpose8x8(lo);
-        transpose8x8(hi);
-      } else if (!BInLanes) {
-        for (std::size_t q = 0; q < kBroadcasts; ++q) {
-          lo[q] = _mm512_maskz_loadu_pd(q < n ? lo_mask : 0, c + q * ldc);
-          hi[q] = _mm512_maskz_loadu_pd(q < n ? hi_mask : 0, c + q * ldc + 8);
-        }
+  static KORVANE_ALWAYS_INLINE void step(Sums& s, const Lane& lane, const double* const* columns,
+                                         std::size_t k, bool first) {
+    const __m512d lane_lo = lane(k, 0);
+    const __m512d lane_hi = lane(k, 1);
+    for (std::size_t q = 0; q < kBroadcasts; ++q) {
+      if constexpr (BInLanes || (KD > 0 && KD <= static_cast<int>(kTable.short_sum))) {
+        const __m512d x = _mm512_set1_pd(columns[q][k]);
+        const __m512d t_lo = _mm512_sub_pd(x, lane_lo);
+        const __m512d t_hi = _mm512_sub_pd(x, lane_hi);
+        const __m512d square_lo = _mm512_mul_pd(t_lo, t_lo);
+        const __m512d square_hi = _mm512_mul_pd(t_hi, t_hi);
+        s.lo[q] = first ? square_lo : _mm512_add_pd(s.lo[q], square_lo);
+        s.hi[q] = first ? square_hi : _mm512_add_pd(s.hi[q], square_hi);
       } else {
-        // Edge tile: entries outside it start from zero and are never stored.
-        for (std::size_t q = 0; q < kBroadcasts; ++q)
-          for (std::size_t l = 0; l < kLanes; ++l)
-            staged[q][l] = q < n && l < m ? c[q + l * ldc] : 0.0;
-        for (std::size_t q = 0; q < kBroadcasts; ++q) {
-          lo[q] = _mm512_load_pd(staged[q]);
-          hi[q] = _mm512_load_pd(staged[q] + 8);
-        }
-      }
-    }
-
-    // One coordinate for the whole tile: 16 subtracts, 16 multiplies and 16
-    // adds. With a's points in the lanes, half of the adds go to the multiply
-    // pipes, alternating between the two accumulators of a broadcast column,
-    // so that all four pipes share the work (on AMD Zen 4: two add, two
-    // multiply/FMA pipes). With b's points in the lanes, and for short sums
-    // (fixed KD of at most 8, bound by the stores of C), that measured slower,
-    // and the step stays on the add pipes.
-    const auto step = [&](std::size_t k, bool first) {
-      const __m512d lane_lo = lane(k, 0);
-      const __m512d lane_hi = lane(k, 1);
-      for (std::size_t q = 0; q < kBroadcasts; ++q) {
-        if constexpr (BInLanes || (KD > 0 && KD <= 8)) {
-          const __m512d x = _mm512_set1_pd(columns[q][k]);
-          const __m512d t_lo = _mm512_sub_pd(x, lane_lo);
-          const __m512d t_hi = _mm512_sub_pd(x, lane_hi);
-          const __m512d square_lo = _mm512_mul_pd(t_lo, t_lo);
-          const __m512d square_hi = _mm512_mul_pd(t_hi, t_hi);
-          lo[q] = first ? square_lo : _mm512_add_pd(lo[q], square_lo);
-          hi[q] = first ? square_hi : _mm512_add_pd(hi[q], square_hi);
+        const __m512d t_lo = subtract_broadcast(lane_lo, columns[q] + k);
+        const __m512d t_hi = subtract_broadcast(lane_hi, columns[q] + k);
+        const __m512d square_lo = _mm512_mul_pd(t_lo, t_lo);
+        const __m512d square_hi = _mm512_mul_pd(t_hi, t_hi);
+        if (first) {
+          s.lo[q] = square_lo;
+          s.hi[q] = square_hi;
+        } else if (q % 2 == 0) {
+          s.lo[q] = exact_add_on_multiply_pipes(s.lo[q], square_lo);
+          s.hi[q] = _mm512_add_pd(s.hi[q], square_hi);
         } else {
-          const __m512d t_lo = subtract_broadcast(lane_lo, columns[q] + k);
-          const __m512d t_hi = subtract_broadcast(lane_hi, columns[q] + k);
-          const __m512d square_lo = _mm512_mul_pd(t_lo, t_lo);
-          const __m512d square_hi = _mm512_mul_pd(t_hi, t_hi);
-          if (first) {
-            lo[q] = square_lo;
-            hi[q] = square_hi;
-          } else if (q % 2 == 0) {
-            lo[q] = exact_add_on_multiply_pipes(lo[q], square_lo);
-            hi[q] = _mm512_add_pd(hi[q], square_hi);
-          } else {
-            lo[q] = _mm512_add_pd(lo[q], square_lo);
-            hi[q] = exact_add_on_multiply_pipes(hi[q], square_hi);
-          }
+          s.lo[q] = _mm512_add_pd(s.lo[q], square_lo);
+          s.hi[q] = exact_add_on_multiply_pipes(s.hi[q], square_hi);
         }
       }
-    };
-    std::size_t k = 0;
-    if (set_by_first_step && !continue_sums) step(k++, true);
-    tiling::run_steps<kBroadcasts>(k, steps, next, step);
-
-    if (full && BInLanes) {
-      transpose8x8(lo);
-      transpose8x8(hi);
-      for (std::size_t l = 0; l < 8; ++l) {
-        _mm512_storeu_pd(c + l * ldc, lo[l]);
-        _mm512_storeu_pd(c + (l + 8) * ldc, hi[l]);
-      }
-    } else if (!BInLanes && m == kLanes) {
-      for (std::size_t q = 0; q < n; ++q) {
-        _mm512_storeu_pd(c + q * ldc, lo[q]);
-        _mm512_storeu_pd(c + q * ldc + 8, hi[q]);
-      }
-    } else if (!BInLanes) {
-      for (std::size_t q = 0; q < n; ++q) {
-        _mm512_mask_storeu_pd(c + q * ldc, lo_mask, lo[q]);
-        _mm512_mask_storeu_pd(c + q * ldc + 8, hi_mask, hi[q]);
-      }
-    } else {
-      for (std::size_t q = 0; q < kBroadcasts; ++q) {
-        _mm512_store_pd(staged[q], lo[q]);
-        _mm512_store_pd(staged[q] + 8, hi[q]);
-      }
-      for (std::size_t l = 0; l < m; ++l)
-        for (std::size_t q = 0; q < n; ++q) c[q + l * ldc] = staged[q][l];
     }
   }
 };

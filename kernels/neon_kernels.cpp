@@ -23,15 +23,25 @@
 #include "exact_arithmetic.hpp"
 #include "kernel_variants.hpp"
 #include "tile_loop.hpp"
+#include "unrolled.hpp"
 
 namespace korvane::variants {
 
 namespace {
 
 struct PairwiseTile {
-  static constexpr std::size_t kLanes = 8;
-  static constexpr std::size_t kBroadcasts = 6;
+  // 8 x 6 entries in 24 q registers (see above).
+  static constexpr tiling::PairwiseTable kTable{8, 6};
+  static constexpr std::size_t kLanes = kTable.lanes;
+  static constexpr std::size_t kBroadcasts = kTable.broadcasts;
   static constexpr std::size_t kVectors = kLanes / 2;
+  // No masked loads or stores: edge tiles go through a stack tile.
+  static constexpr bool kMasked = false;
+  static constexpr bool kTransposed = false;
+  static constexpr bool picks_points(int) { return false; }
+  struct Sums {
+    float64x2_t acc[kBroadcasts][kVectors];
+  };
 
   // Two points at a time: zipping two coordinates of each gives the panel's
   // pairs for both coordinates.
@@ -54,76 +64,33 @@ struct PairwiseTile {
     }
   }
 
-  template <int KD>
-  static void run_points(const double* points, const double* const* columns, double* c,
-                         std::size_t ldc, std::size_t n) {
-    tiling::run_packed_points<PairwiseTile, KD>(points, columns, c, ldc, n);
+  // Loops over whole tiles index the sums by constants only, so that they
+  // stay in registers.
+  static KORVANE_ALWAYS_INLINE float64x2_t lane(const double* panel, std::size_t k, std::size_t v) {
+    return vld1q_f64(panel + k * kLanes + 2 * v);
+  }
+  static KORVANE_ALWAYS_INLINE void load(Sums& s, const double* c, std::size_t ldc) {
+    for (std::size_t q = 0; q < kBroadcasts; ++q)
+      for (std::size_t v = 0; v < kVectors; ++v) s.acc[q][v] = vld1q_f64(c + q * ldc + 2 * v);
+  }
+  static KORVANE_ALWAYS_INLINE void store(const Sums& s, double* c, std::size_t ldc) {
+    for (std::size_t q = 0; q < kBroadcasts; ++q)
+      for (std::size_t v = 0; v < kVectors; ++v) vst1q_f64(c + q * ldc + 2 * v, s.acc[q][v]);
   }
 
-  template <int KD, bool BInLanes>
-  static void run(std::size_t kc, const double* panel, const double* const* columns, double* c,
-                  std::size_t ldc, std::size_t m, std::size_t n, bool continue_sums,
-                  const double* const* next) {
-    const std::size_t steps = KD > 0 ? static_cast<std::size_t>(KD) : kc;
-    // A full tile with a's points in the lanes moves whole vectors to and
-    // from C; any other goes through a staging block (NEON has no masked
-    // loads or stores).
-    const bool direct = !BInLanes && m == kLanes;
-    float64x2_t acc[kBroadcasts][kVectors];
-    alignas(16) double staged[kBroadcasts][kLanes];
-
-    // A short fresh sum starts with its first square as it is: +0.0 + t * t
-    // is t * t, since a square is never -0. That saves one add in D.
-    constexpr bool set_by_first_step = KD > 0 && KD <= 8;
-    if (continue_sums && direct) {
-      for (std::size_t q = 0; q < kBroadcasts; ++q) {
-        const double* cq = c + (q < n ? q : 0) * ldc;
-        for (std::size_t v = 0; v < kVectors; ++v) acc[q][v] = vld1q_f64(cq + 2 * v);
+  template <int KD, bool BInLanes, class Lane>
+  static KORVANE_ALWAYS_INLINE void step(Sums& s, const Lane& lane, const double* const* columns,
+                                         std::size_t k, bool first) {
+    float64x2_t lanes[kVectors];
+    for (std::size_t v = 0; v < kVectors; ++v) lanes[v] = lane(k, v);
+    for (std::size_t q = 0; q < kBroadcasts; ++q) {
+      const float64x2_t x = vld1q_dup_f64(columns[q] + k);
+      for (std::size_t v = 0; v < kVectors; ++v) {
+        const float64x2_t t = BInLanes ? vsubq_f64(x, lanes[v]) : vsubq_f64(lanes[v], x);
+        const float64x2_t square = vmulq_f64(t, t);
+        s.acc[q][v] = first ? square : vaddq_f64(s.acc[q][v], square);
       }
-    } else if (continue_sums) {
-      // Entries outside the tile start from zero and are never stored.
-      for (std::size_t q = 0; q < kBroadcasts; ++q)
-        for (std::size_t l = 0; l < kLanes; ++l)
-          staged[q][l] = q < n && l < m ? c[BInLanes ? q + l * ldc : l + q * ldc] : 0.0;
-      for (std::size_t q = 0; q < kBroadcasts; ++q)
-        for (std::size_t v = 0; v < kVectors; ++v) acc[q][v] = vld1q_f64(staged[q] + 2 * v);
-    } else if (!set_by_first_step) {
-      for (std::size_t q = 0; q < kBroadcasts; ++q)
-        for (std::size_t v = 0; v < kVectors; ++v) acc[q][v] = vdupq_n_f64(0.0);
     }
-
-    // One coordinate for the whole tile; a's coordinate always comes first
-    // in the difference.
-    const auto step = [&](std::size_t k, bool first) {
-      float64x2_t lanes[kVectors];
-      for (std::size_t v = 0; v < kVectors; ++v) lanes[v] = vld1q_f64(panel + k * kLanes + 2 * v);
-      for (std::size_t q = 0; q < kBroadcasts; ++q) {
-        const float64x2_t x = vld1q_dup_f64(columns[q] + k);
-        for (std::size_t v = 0; v < kVectors; ++v) {
-          const float64x2_t t = BInLanes ? vsubq_f64(x, lanes[v]) : vsubq_f64(lanes[v], x);
-          const float64x2_t square = vmulq_f64(t, t);
-          acc[q][v] = first ? square : vaddq_f64(acc[q][v], square);
-        }
-      }
-    };
-    std::size_t k = 0;
-    if (set_by_first_step && !continue_sums) step(k++, true);
-    tiling::run_steps<kBroadcasts>(k, steps, next, step);
-
-    // Loops over whole tiles index acc by constants only, so that it stays
-    // in registers.
-    if (direct) {
-      for (std::size_t q = 0; q < kBroadcasts; ++q) {
-        if (q < n) {
-          for (std::size_t v = 0; v < kVectors; ++v) vst1q_f64(c + q * ldc + 2 * v, acc[q][v]);
-        }
-      }
-      return;
-    }
-    for (std::size_t q = 0; q < kBroadcasts; ++q)
-      for (std::size_t v = 0; v < kVectors; ++v) vst1q_f64(staged[q] + 2 * v, acc[q][v]);
-    for (std::size_t q = 0; q < n; ++q)
-      for (std::size_t l = 0; l < m; ++l) c[BInLanes ? q + l * ldc : l + q * ldc] = staged[q][l];
   }
 };
 
@@ -169,17 +136,15 @@ void weighted_block(const MatrixView& a, const MatrixView& b, const MatrixView& 
 }
 
 // One pass over the pairs for count (1 to 2 * kWeightedVectors) coordinates.
-template <std::size_t NV = 0>
 void weighted_pass(const MatrixView& a, const MatrixView& b, const MatrixView& Q, double* sums,
                    std::size_t k0, std::size_t count, std::size_t first, std::size_t end) {
-  if constexpr (NV < kWeightedVectors) {
-    if (count / 2 != NV) return weighted_pass<NV + 1>(a, b, Q, sums, k0, count, first, end);
-  }
-  if (count % 2 != 0) {
-    weighted_block<NV, true>(a, b, Q, sums, k0, first, end);
-  } else if constexpr (NV > 0) {
-    weighted_block<NV, false>(a, b, Q, sums, k0, first, end);
-  }
+  with_count<0, kWeightedVectors>(count / 2, [&](auto nv) {
+    if (count % 2 != 0) {
+      weighted_block<decltype(nv)::value, true>(a, b, Q, sums, k0, first, end);
+    } else if constexpr (decltype(nv)::value > 0) {
+      weighted_block<decltype(nv)::value, false>(a, b, Q, sums, k0, first, end);
+    }
+  });
 }
 
 }  // namespace

@@ -30,6 +30,18 @@ KORVANE_ALWAYS_INLINE void for_each_index(F&& f) {
   for_each_index(std::make_index_sequence<N>{}, f);
 }
 
+// Calls f(integral_constant<N>) for the N in First .. Last equal to n, the
+// one way a count becomes a template argument here; false when none is.
+template <std::size_t First, std::size_t... I, class F>
+KORVANE_ALWAYS_INLINE bool with_count(std::size_t n, std::index_sequence<I...>, F&& f) {
+  return ((n == First + I ? (f(std::integral_constant<std::size_t, First + I>{}), true) : false) ||
+          ...);
+}
+template <std::size_t First, std::size_t Last, class F>
+KORVANE_ALWAYS_INLINE bool with_count(std::size_t n, F&& f) {
+  return with_count<First>(n, std::make_index_sequence<Last - First + 1>{}, f);
+}
+
 // p, with what it points to hidden from the optimiser: vectors stored or
 // loaded through the result stay in memory, neither kept in registers nor
 // hoisted out of a loop.

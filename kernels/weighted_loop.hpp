@@ -17,17 +17,10 @@
 #include "distance_kernels.hpp"
 #include "kernel_variants.hpp"
 #include "tile_loop.hpp"
+#include "unrolled.hpp"
 
 namespace korvane::weighting {
 namespace {
-
-// Calls f(std::integral_constant<std::size_t, n>{}) for the n in 1 .. N
-// that equals vectors.
-template <class F, std::size_t... I>
-void with_vector_count(std::size_t vectors, std::index_sequence<I...>, F&& f) {
-  static_cast<void>((
-      (vectors == I + 1 ? (f(std::integral_constant<std::size_t, I + 1>{}), true) : false) || ...));
-}
 
 // Calls pass(std::integral_constant<std::size_t, NV>{}, k0, count, lead) for
 // each run of count coordinates from k0, NV being the vectors that the run
@@ -52,8 +45,7 @@ void coordinate_passes(const MatrixView& a, const MatrixView& b, Pass&& pass,
     const std::size_t end = (span - start < block ? span : start + block) - lead;
     const std::size_t count = end - k0;
     const std::size_t vectors = (first_lead + count + Lanes - 1) / Lanes;
-    with_vector_count(vectors, std::make_index_sequence<MaxVectors>{},
-                      [&](auto nv) { pass(nv, k0, count, first_lead); });
+    variants::with_count<1, MaxVectors>(vectors, [&](auto nv) { pass(nv, k0, count, first_lead); });
   }
 }
 

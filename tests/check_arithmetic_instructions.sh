@@ -39,8 +39,10 @@ for file in $files; do
             grep -E -v -i '[[:space:]]vfmadd(132|213|231)pd[[:space:]]+(-?(0x)?[0-9a-f]*\(%[a-z0-9]+(,[[:space:]]*%[a-z0-9]+)?(,[[:space:]]*[1248])?\)(\{1to[48]\})?|%('"$registers"')[0-9]+),[[:space:]]*%('"$registers"')[0-9]+,[[:space:]]*%('"$registers"')[0-9]+([[:space:]]+#.*)?$' ||
             true)
   fi
+  # Mnemonics right after the address, so that a jump target such as fadd
+  # (a hex address) is not taken for one.
   x87=$(echo "$listing" |
-        grep -E -i '[[:space:]]f(i?(add|sub|subr|mul|div|divr)[lsp]?|sqrt|ld[lst]?|stp[lst]?)[[:space:]]' || true)
+        grep -E -i '^[[:space:]]*[0-9a-f]+:[[:space:]]+f(i?(add|sub|subr|mul|div|divr)[lsp]?|sqrt|ld[lst]?|stp[lst]?)[[:space:]]' || true)
   # AArch64's fadd, fmul and kin are plain IEEE operations, not x87. Its
   # fused forms: scalar, vector and SVE, with any arrangement suffix
   # (fmla.2d in Apple's syntax).
