@@ -28,7 +28,7 @@ struct AddPipesOnly {
 
 // Staged: rows holds copies of Q's rows (see WeightRows); otherwise they
 // are read in place. A template parameter: as a run-time flag, the in-place
-// loop measured 8-15% slower at D = 3-8.
+// loop measured slower at short sums.
 template <std::size_t NV, bool Staged>
 void weighted_block(const MatrixView& a, const MatrixView& b, const weighting::WeightRows& rows,
                     double* sums, std::size_t k0, std::size_t count, std::size_t first,
@@ -62,10 +62,9 @@ void weighted_block(const MatrixView& a, const MatrixView& b, const weighting::W
       });
     };
     // With one vector of sums, eight pairs at a time with no branch among
-    // them: on AMD Zen 5, 5-9% faster at D = 2-4. With more vectors that ran
-    // up to 1.6x slower at D = 12-16 (GCC then keeps less in registers), and
-    // a loop of one pair making its requests without branches up to 1.25x
-    // slower at D = 5-8.
+    // them. With more vectors that was slower (GCC then keeps less in
+    // registers), and so was one pair at a time making its requests without
+    // branches.
     std::size_t j = 0;
     if constexpr (NV == 1) {
       for (; j + 16 <= n_b; j += 8) {

@@ -1,7 +1,6 @@
 // AVX-512F weighted sums. Built with -mavx512f and no contraction, in a unit
-// apart from the pairwise kernel: GCC's inlining in one unit traded the two
-// loops' speed against each other (up to 17% for pairwise at D = 16 when this
-// loop's instantiations shared its unit). Contains no fused multiply-add.
+// apart from the pairwise kernel: in one unit, GCC's inlining traded the two
+// loops' speed against each other. Contains no fused multiply-add.
 #include <immintrin.h>
 
 #include <cstddef>
@@ -27,50 +26,21 @@ T* lead_start(T* p, std::size_t lead) {
 
 // Vectors of point i held in registers (with more, it is read from a copy in
 // L1 at every pair) and of sums (with more, those between the first
-// kSumRegisters - 1 and the last are added to in memory, in L1; the other 4
-// of the 32 zmm registers hold w and the temporaries). Left to GCC, 29-33
-// accumulators spilled in ways that ran up to 1.5x slower from one count to
-// the next. A sweep over all pairs takes up to 33 vectors: 256 coordinates,
-// whatever their lead.
+// kSumRegisters - 1 and the last are added to in L1; the other 4 of the 32
+// zmm registers hold w and the temporaries): GCC's own spills were slower.
+//
+// A sweep over all pairs takes up to 33 vectors, 256 coordinates whatever
+// their lead: b, read again for every i, comes from L2 once it outgrows L1,
+// and L2 feeds a sweep of slices of b's columns slower than one that reads b
+// end to end. Where one sweep cannot cover D, equal sweeps beat a short rest.
 constexpr std::size_t kPointRegisters = 12;
 constexpr std::size_t kSumRegisters = 28;
 constexpr std::size_t kSweepVectors = 33;
 
-// Weighted sums of coordinates k0 .. k0 + count - 1 (lead + count <= 8 * NV) over
-// every pair, in pair order, vectorised across k: each of the NV vectors of
-// sums gets one term per pair.
-//
-// Why the sweep covers as many coordinates as it can: b's D * n_b doubles are
-// read again for every i and come from L2 once they outgrow L1, and L2 feeds
-// a sweep whose columns' slices lie apart much more slowly than one that reads
-// b end to end. On AMD Zen 5 at n_b = 300, sweeps of 96 coordinates took b at
-// 120 bytes/ns with gaps between the slices and 160 without; at D = 256 one
-// sweep of all 256 coordinates ran 1.3-1.6x faster than three (96, 96, 64;
-// the more with b aligned to 64 bytes), at D = 128-200 1.2-1.7x, although
-// the point and some sums then go through L1 at every pair. Where
-// one sweep cannot cover D, equal sweeps beat full ones and a short rest:
-// 1.2-1.35x faster at D = 300-640 (at D = 300, sweeps of 152 and 148
-// coordinates against 264 and 36).
-//
-// What else keeps it above the floor of one dependent add per pair and four
-// lane-operations per coordinate: read in place, Q is read along its row, so
-// each pair pulls a fresh 64-byte line of Q (and a new page once n_a >= 512)
-// for the 8 bytes it uses. The fixed order of terms (i outermost, j inner,
-// for every k) leaves no reuse of b or of Q's lines across i, except through
-// a copy of 8 or 4 rows of Q, which the stack holds up to n_b = 1024 (see
-// WeightRows). Measured with modified copies of this loop: over one fixed
-// column of b it runs 1.5-2.5x faster at D = 16-256; at D = 16 with 1000
-// columns of b, a constant weight instead of Q's runs 0.66 ns per pair, Q's
-// rows copied 4 at a time 0.98 and Q read in place 1.1-1.35; at D = 3 (the
-// 256-bit loop) reading Q from L1 instead is 1.8x faster.
-//
-// WeightRows' copy of a group of more than 2 rows of Q, 8 columns at a
-// time: each column's rows in one masked load, an 8 x 8 transpose (rows
-// 4-7 dropped where there are at most 4), one store per row. Against one
-// double at a time, on AMD Zen 5: 1.2-1.3x faster at D = 8 with 300
-// columns, 6-7% at D = 24 with 400, 2-5% at D = 16-64 with 500-1000, no
-// change at D = 256 with 300. For groups of 2 rows the same kind of copy
-// ran 3-10% slower (D = 16, 2000 columns).
+// WeightRows' copy of a group of more than 2 rows of Q, 8 columns at a time:
+// each column's rows in one masked load, an 8 x 8 transpose (rows 4-7
+// dropped where there are at most 4), one store per row. Quicker than one
+// double at a time at short sums; for groups of 2 rows it was slower.
 struct TransposedColumns {
   std::size_t operator()(const double* column, std::size_t ld, std::size_t rows, double* out,
                          std::size_t n) const {
@@ -133,8 +103,14 @@ struct TransposedColumns {
   }
 };
 
-// Q's rows come through rows, copied (see WeightRows) or read in place, one
-// instantiation serving both.
+// Weighted sums of coordinates k0 .. k0 + count - 1 (lead + count <= 8 * NV) over
+// every pair, in pair order, vectorised across k: each of the NV vectors of
+// sums gets one term per pair. Q's rows come through rows, copied (see
+// WeightRows) or read in place, one instantiation serving both.
+//
+// Above the floor of one dependent add per pair: read in place, each pair
+// pulls a fresh line of Q for the 8 bytes it uses, and the fixed order of
+// terms leaves no reuse of b or of Q's lines across i but WeightRows' copy.
 template <std::size_t NV>
 void weighted_block(const MatrixView& a, const MatrixView& b, const weighting::WeightRows& rows,
                     double* sums, std::size_t k0, std::size_t count, std::size_t lead,
@@ -194,8 +170,7 @@ void weighted_block(const MatrixView& a, const MatrixView& b, const weighting::W
     const double* bj = lead_start(b.data + k0, lead);
     // Between b's first and last column, the lanes outside the run read the
     // neighbouring columns' coordinates and are never used, so only the two
-    // outer columns need masked loads (slower: at D = 64, one more per pair
-    // cost 11%).
+    // outer columns need masked loads, which are slower.
     const auto pair = [&](std::size_t j, auto outer) KORVANE_ALWAYS_INLINE_LAMBDA {
       const __m512d w = _mm512_set1_pd(weights[j * stride]);
       // Read anew at every pair, not hoisted into registers.
@@ -249,25 +224,16 @@ void weighted_avx512(MatrixView a, MatrixView b, MatrixView Q, MatrixView c, std
   // With D a multiple of 8, every column of b starts at the same place in a
   // 64-byte line; the passes then start that many coordinates early (lanes
   // masked off), so that all of b's loads are whole lines. That pays once
-  // point i is read from L1 at every pair, beside b, and where b has only a
-  // few columns: on AMD Zen 5, with b aligned to 16 bytes as Octave's arrays
-  // are, 7-15% faster at D = 104-160, and 1.15-1.45x at D = 24-64 with 1 to
-  // 16 columns. Elsewhere, with the point in registers, the vector more cost
-  // 2-15% at D = 8-96 (with 32 columns, from 2% faster to 19% slower).
+  // point i is read from L1 beside b, and with few columns of b; elsewhere
+  // the vector more costs.
   const bool whole_lines = a.rows > 8 * kPointRegisters || b.cols <= 16;
   const std::size_t lead = a.rows % 8 == 0 && whole_lines
                                ? reinterpret_cast<std::uintptr_t>(b.data) / sizeof(double) % 8
                                : 0;
   // A copy of Q's rows, each side by side, saves each pair a line of Q from
-  // L2, against the 8 D bytes of b it reads. Measured on AMD Zen 5 with groups
-  // of 4 rows (up to 1024 columns of b): 1.2-1.35x faster at D = 16-48 with
-  // 600-1000 columns; with 8 rows 10-19% at D = 24-64 and 300 or 500 columns,
-  // and up to 10% at D = 96-256. Groups of 2 rows (up to 2048 columns) ran
-  // 4-30% faster at D = 16-64, but 2-7% slower at D = 80-128 and even beyond.
-  // Where b and the lines of Q that a row reads fit L1 together, they stay
-  // there from row to row and the copy only costs: 5-40% slower at D = 8-128
-  // up to 7/8 of its 48 KB (D = 8 with 300 columns, 64 with 72), faster
-  // beyond (D = 8 with 400, 64 with 80).
+  // L2 against the 8 D bytes of b it reads: groups of 2 pay up to D = 64,
+  // beyond it only groups of 4 or 8. Where b and a row's lines of Q fit 7/8 of
+  // L1 together, they stay there from row to row and the copy only costs.
   const std::size_t row_bytes = b.cols * (a.rows * sizeof(double) + 64);
   const bool fits_l1 = row_bytes <= l1_data_cache_bytes() / 8 * 7;
   alignas(64) double buffer[weighting::kStagedWeights];

@@ -51,16 +51,10 @@ void continue_weighted_coordinate_sums(InstructionSet isa, MatrixView a, MatrixV
 #endif
 #if defined(KORVANE_HAVE_AVX512)
     case InstructionSet::avx512:
-      // Up to 16 coordinates the 512-bit loop wins only where it keeps Q's
-      // lines of a row in L1 or copies Q's rows in groups (see WeightRows),
-      // and each row is long enough to pay for it: on AMD Zen 5, 1.05-1.5x
-      // faster than the 256-bit loop at D = 5-16 with 32-2048 columns of b
-      // (most at D = 12-16), but slower with fewer columns (up to 1.4x at
-      // D = 8 with 8) or with Q read in place from L2 (1.1-1.8x). At D <= 4
-      // one ymm chain is quicker than one zmm chain from 24 columns on (up to
-      // 1.15x on Zen 5, about 13% on Zen 4; with 8-16 columns the zmm chain
-      // was up to 1.4x quicker, a corner left to the 256-bit loop). Called
-      // from here, the two loops' stack buffers are never on the stack at once.
+      // Up to 16 coordinates the 512-bit loop wins only where rows of Q are
+      // long enough to pay for keeping a row's lines in L1 or for copying
+      // rows in groups (see WeightRows); at D <= 4 one ymm chain beats one zmm
+      // chain. Called from here, the two stack buffers are never live at once.
       if (a.rows > 16 ||
           (a.rows > 4 && b.cols >= 32 && b.cols <= weighting::kColumnsForGroupsOf2)) {
         variants::weighted_avx512(a, b, Q, c, first, end);

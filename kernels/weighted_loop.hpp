@@ -57,18 +57,9 @@ inline bool q_far_larger_than_caches(std::size_t n_a, std::size_t n_b) {
 }
 
 // Whether a kernel reading Q in place with this many vectors of sums should
-// ask for the next row group's lines of Q. Rows i to i + 7 share Q's lines,
-// so while this group of rows runs, the lines of the next group can be asked
-// for into L2, row i asking for those of the columns j = i (mod 8). That
-// spreads the requests evenly over the group's pairs and covers every line
-// of the next group once. It pays where Q's reads are most of the cost, as
-// measured on AMD Zen 5: with one vector of sums (at D = 3, 25% faster than
-// asking for a line at every pair, which sent a whole row of misses to memory
-// at once in the first row of each group), and with up to four where Q is
-// far larger than the caches (1.4-1.8x faster at D = 8-16 on the 256-bit
-// loop and 9-19% at D = 20-24 on the AVX-512 one, with 1500 x 1500 and
-// 2000 x 2000 pairs; with Q at 8 MB or less it gained nothing, or cost up to
-// 10%).
+// ask for the next row group's lines of Q into L2: rows i to i + 7 share
+// them, and row i asks for those of the columns j = i (mod 8), once each and
+// spread over its pairs. That pays where Q's reads are most of the cost.
 inline bool asks_for_next_group(std::size_t vectors, std::size_t n_a, std::size_t n_b) {
   return vectors == 1 || (vectors <= 4 && q_far_larger_than_caches(n_a, n_b));
 }
@@ -81,40 +72,19 @@ struct ElementCopy {
 };
 
 // The rows of Q as a kernel reads them: weights(i)[j * stride()] is Q(i, j),
-// once stage(i) has been called for every i with starts_group(i).
+// once stage(i) has been called for every i with starts_group(i). Rows are
+// read in place or copied in groups that share Q's lines (8, 4 or 2 rows, as
+// many as fit the buffer; the first group may be shorter, so that the others
+// start at a line). A copy keeps Q's layout (stride() is the group size) or,
+// with along_rows, holds each row's weights side by side (stride() is 1).
 //
-// When Q's columns lie a multiple of 2 KB apart, the lines of one row of Q
-// all fall into one or two sets of L1 (whose ways are 4 KB) and a few of L2,
-// so no cache keeps a row's lines until the next row, which shares them, and
-// every row reads them again from L3 or memory. The rows are then taken in
-// groups that share lines (8, 4 or 2 rows, as many as fit the stack buffer;
-// the first group may be shorter, so that the others start at a line), each
-// group copied into the buffer first. Otherwise every row is read in place,
-// unless the kernel asks for groups wherever they fit. Measured on AMD Zen 5
-// with 256 to 4096 rows of Q (multiples of 256): 1.6-2.4x faster at D = 3 to
-// 32, 1.1x at D = 64 to 256; with multiples of 128 only (four sets) the copy
-// gained nothing or lost on the 256-bit loop. Past 1024 columns only
-// groups of 2 fit, so each line of Q comes from L3 or memory four times,
-// and those reads wait on memory: the few sets of L1 that a row's lines
-// share (12 lines each) let few be in flight. At 1024 x 2000 the copy alone
-// takes 5.5-7 ns per column; with 512 to 2048 rows and 2000 columns the
-// loops take 2.7-4.6 ns per pair at D = 3 and 16, against 0.8-1.9 with 8
-// rows more, read in place. Read in place, these rows ran slower still
-// (4.7 ns at D = 3); reading each line once would take a buffer of 8 rows
-// of every column.
+// Columns of Q a multiple of 2 KB apart put a row's lines into one or two
+// sets of L1 and a few of L2, so none stays until the next row, which shares
+// them: such rows are always copied. Past 1024 columns only groups of 2 fit,
+// and each line still comes from L3 or memory four times.
 //
-// The copy keeps Q's layout, column by column (stride() is the group size,
-// so a row still takes a new line every 8 / group pairs), or with along_rows
-// holds each row's weights side by side (stride() is 1: one line per 8
-// pairs). The second costs a copy of single doubles instead of whole
-// columns: at D = 16-64 it ran 4-12% faster, at D = 8 11% slower.
-//
-// Where Q is far larger than the caches, its lines come from memory for the
-// first of the four groups of 2 rows that share them, all at once in that
-// group's copy. Each copy of such a group therefore asks for a quarter of
-// the lines 8 rows on, into L2: on AMD Zen 5, 15-22% faster at D = 16-32
-// with 1500 x 1500 pairs, 2-4% with 1200 x 1200 and 2000 x 2000. Groups of
-// 4 rows ran 2% slower with it (D = 16 with 4000 x 1000).
+// Side by side, a row takes a new line every 8 pairs instead of every
+// 8 / group, at the cost of copying single doubles instead of whole columns.
 class WeightRows {
  public:
   // With fewest_rows (2, 4 or 8), groups of as many rows as fit are copied
@@ -154,10 +124,9 @@ class WeightRows {
     const double* column = Q_.data + i0;
     if (along_rows_) {
       // The unit's copy, then four columns at a time, each row's four weights
-      // stored side by side: 1.3-1.6x quicker than one column at a time where
-      // Q's lines come from L2. Where its columns lie a multiple of 2 KB apart
-      // and its lines come from L3 or memory, both are slower (10-15% for the
-      // four, 1.4x for the AVX-512 one) and every column is copied alone.
+      // stored side by side: quicker where Q's lines come from L2. Where its
+      // columns lie a multiple of 2 KB apart, its lines come from L3 or
+      // memory, both are slower, and every column is copied alone.
       const std::size_t n = Q_.cols;
       const std::size_t ld = Q_.rows;
       double* const out_rows = buffer_ + first * n;
@@ -175,8 +144,9 @@ class WeightRows {
       for (; j < n; ++j, column += ld)
         for (std::size_t r = 0; r < rows; ++r) out_rows[r * n + j] = column[r];
       if (asks_for_next_lines_ && i0 + 8 < Q_.rows) {
-        // The four groups that share a line of Q each ask for a quarter of
-        // the lines 8 rows on, which the group copied then reads first.
+        // Where Q is far larger than the caches, the first of the four groups
+        // that share a line would take them all from memory at once: each
+        // group asks for a quarter of the lines 8 rows on instead.
         const std::size_t share = 8 / group_;
         const double* ahead = Q_.data + i0 + 8;
         for (std::size_t c = i0 / group_ % share; c < n; c += share)
