@@ -103,6 +103,59 @@ struct TransposedColumns {
   }
 };
 
+// Vector v of a run of NV vectors holds coordinates k0 - lead + 8 v to
+// k0 - lead + 8 v + 7. Lanes outside the run (the first vector's first lead
+// lanes, the last vector's lanes past it) are masked wherever they could lie
+// outside the arrays.
+template <std::size_t NV>
+struct RunMasks {
+  __mmask8 head, tail;
+  KORVANE_ALWAYS_INLINE RunMasks(std::size_t lead, std::size_t count)
+      : head(static_cast<__mmask8>(0xFFU << lead)),
+        tail(first_lanes(lead + count - (NV - 1) * 8)) {}
+  KORVANE_ALWAYS_INLINE __mmask8 operator()(std::size_t v) const {
+    return static_cast<__mmask8>((v == 0 ? head : 0xFF) & (v == NV - 1 ? tail : 0xFF));
+  }
+};
+
+// Of NV vectors of sums, 0 .. kSumRegisters - 2 and the last one live in
+// registers, any between them in memory from spilled (never the masked outer
+// vectors). Unaligned intrinsics throughout: GCC for Windows does not align
+// the stack to 64.
+template <std::size_t NV>
+constexpr std::size_t kSumsInMemory = NV > kSumRegisters ? NV - kSumRegisters : 0;
+template <std::size_t NV>
+constexpr bool held_in_memory(std::size_t v) {
+  return v + 1 >= kSumRegisters && v + 1 < kSumRegisters + kSumsInMemory<NV>;
+}
+KORVANE_ALWAYS_INLINE double* spilled_at(double* spilled, std::size_t v) {
+  return spilled + 8 * (v + 1 - kSumRegisters);
+}
+
+// The run's sums from out (vector v at out + 8 v) into acc and spilled.
+template <std::size_t NV>
+KORVANE_ALWAYS_INLINE void load_sums(const double* out, const RunMasks<NV>& mask,
+                                     __m512d (&acc)[NV], double* spilled) {
+  for_each_index<NV>([&](auto v) {
+    const __m512d sum = _mm512_maskz_loadu_pd(mask(v), out + 8 * v);
+    if constexpr (held_in_memory<NV>(v)) {
+      _mm512_storeu_pd(spilled_at(spilled, v), sum);
+    } else {
+      acc[v] = sum;
+    }
+  });
+}
+
+// And back, the run's lanes only.
+template <std::size_t NV>
+KORVANE_ALWAYS_INLINE void store_sums(double* out, const RunMasks<NV>& mask,
+                                      const __m512d (&acc)[NV], double* spilled) {
+  for_each_index<NV>([&](auto v) {
+    const __m512d sum = held_in_memory<NV>(v) ? _mm512_loadu_pd(spilled_at(spilled, v)) : acc[v];
+    _mm512_mask_storeu_pd(out + 8 * v, mask(v), sum);
+  });
+}
+
 // Weighted sums of coordinates k0 .. k0 + count - 1 (lead + count <= 8 * NV) over
 // every pair, in pair order, vectorised across k: each of the NV vectors of
 // sums gets one term per pair. Q's rows come through rows, copied (see
@@ -120,34 +173,12 @@ void weighted_block(const MatrixView& a, const MatrixView& b, const weighting::W
   const std::size_t dim = a.rows;
   const std::size_t n_a = a.cols;
   const std::size_t n_b = b.cols;
-  // Vector v holds coordinates k0 - lead + 8 v to k0 - lead + 8 v + 7. Lanes
-  // outside the run (the first vector's first lead lanes, the last vector's
-  // lanes past it) are masked wherever they could lie outside the arrays.
-  const __mmask8 head = static_cast<__mmask8>(0xFFU << lead);
-  const __mmask8 tail = first_lanes(lead + count - (NV - 1) * 8);
-  const auto mask = [&](std::size_t v) {
-    return static_cast<__mmask8>((v == 0 ? head : 0xFF) & (v == NV - 1 ? tail : 0xFF));
-  };
-  // Sums 0 .. kSumRegisters - 2 and the last one live in registers, any
-  // between them in memory (never the masked outer vectors). Unaligned
-  // intrinsics throughout: GCC for Windows does not align the stack to 64.
-  constexpr std::size_t in_memory = NV > kSumRegisters ? NV - kSumRegisters : 0;
-  constexpr auto held_in_memory = [](std::size_t v) {
-    return v + 1 >= kSumRegisters && v + 1 < kSumRegisters + in_memory;
-  };
+  const RunMasks<NV> mask(lead, count);
   __m512d acc[NV];
-  alignas(64) double spilled_sums[8 * (in_memory > 0 ? in_memory : 1)];
+  alignas(64) double spilled_sums[8 * (kSumsInMemory<NV> > 0 ? kSumsInMemory<NV> : 1)];
   double* const spilled = unseen(spilled_sums);
-  const auto spilled_at = [&](std::size_t v) { return spilled + 8 * (v + 1 - kSumRegisters); };
   double* const out = lead_start(sums + k0, lead);
-  for_each_index<NV>([&](auto v) {
-    const __m512d sum = _mm512_maskz_loadu_pd(mask(v), out + 8 * v);
-    if constexpr (held_in_memory(v)) {
-      _mm512_storeu_pd(spilled_at(v), sum);
-    } else {
-      acc[v] = sum;
-    }
-  });
+  load_sums(out, mask, acc, spilled);
   const std::size_t stride = rows.stride();
   const bool staged = rows.staged();
   const std::size_t prefetched = !staged && n_b > kAhead ? n_b - kAhead : 0;
@@ -187,8 +218,9 @@ void weighted_block(const MatrixView& a, const MatrixView& b, const weighting::W
         }
         const __m512d t = _mm512_sub_pd(lanes, bv);
         const __m512d term = _mm512_mul_pd(_mm512_mul_pd(w, t), t);
-        if constexpr (held_in_memory(v)) {
-          _mm512_storeu_pd(spilled_at(v), _mm512_add_pd(_mm512_loadu_pd(spilled_at(v)), term));
+        if constexpr (held_in_memory<NV>(v)) {
+          double* const sum = spilled_at(spilled, v);
+          _mm512_storeu_pd(sum, _mm512_add_pd(_mm512_loadu_pd(sum), term));
         } else {
           acc[v] = _mm512_add_pd(acc[v], term);
         }
@@ -209,10 +241,7 @@ void weighted_block(const MatrixView& a, const MatrixView& b, const weighting::W
     for (; j + 1 < n_b; ++j) pair(j, std::false_type{});
     if (j < n_b) pair(j, std::true_type{});
   }
-  for_each_index<NV>([&](auto v) {
-    const __m512d sum = held_in_memory(v) ? _mm512_loadu_pd(spilled_at(v)) : acc[v];
-    _mm512_mask_storeu_pd(out + 8 * v, mask(v), sum);
-  });
+  store_sums(out, mask, acc, spilled);
 }
 
 }  // namespace
