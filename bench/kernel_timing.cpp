@@ -1,0 +1,93 @@
+// Times the two public kernels on fixed shapes, for bench/compare_kernels.sh:
+// one line per shape, "kind D n_a n_b seconds-per-call checksum", the
+// checksum a hash of the result's bits. Only the two public entry points, so
+// that one source builds against older revisions' kernels too. CPU time,
+// which a shared core's other processes disturb less than wall time; about
+// 0.2 s of calls per shape.
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <random>
+#include <vector>
+
+#include "distance_kernels.hpp"
+
+namespace {
+
+struct Shape {
+  std::size_t dim, n_a, n_b;
+};
+
+const Shape kPairwise[] = {
+    {2, 2000, 2000},  {3, 2000, 2000}, {16, 2000, 2000}, {64, 1000, 1000},  {256, 500, 500},
+    {1024, 256, 256}, {3, 100000, 8},  {128, 20000, 16}, {512, 2000, 2000}, {1024, 2000, 2000},
+    {5, 37, 3001},    {33, 1001, 9},   {7, 333, 77},     {100, 129, 131},   {1, 5000, 5000}};
+const Shape kWeighted[] = {{3, 2000, 2000}, {16, 1000, 1000}, {64, 500, 500},  {256, 300, 300},
+                           {8, 300, 300},   {24, 1500, 1500}, {130, 300, 300}, {5, 1000, 7}};
+
+std::vector<double> values(std::size_t count, unsigned seed) {
+  std::mt19937_64 gen(seed);
+  std::uniform_real_distribution<double> dist(-1.0, 1.0);
+  std::vector<double> v(count);
+  for (double& x : v) x = dist(gen);
+  return v;
+}
+
+// FNV-1a over the 8 bytes of every double.
+std::uint64_t checksum(const std::vector<double>& v) {
+  std::uint64_t h = 14695981039346656037ull;
+  for (const double x : v) {
+    std::uint64_t bits;
+    std::memcpy(&bits, &x, sizeof bits);
+    for (int byte = 0; byte < 8; ++byte) h = (h ^ ((bits >> (8 * byte)) & 0xff)) * 1099511628211ull;
+  }
+  return h;
+}
+
+double seconds_since(std::clock_t start) {
+  return static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC;
+}
+
+// Seconds per call of run, repeated for about 0.2 s after one warm-up call.
+template <class Run>
+double time_calls(Run run) {
+  std::clock_t start = std::clock();
+  run();
+  const double once = std::max(seconds_since(start), 1e-6);
+  const long calls = std::max(1L, static_cast<long>(0.2 / once));
+  start = std::clock();
+  for (long c = 0; c < calls; ++c) run();
+  return seconds_since(start) / static_cast<double>(calls);
+}
+
+void report(const char* kind, const Shape& s, double seconds, std::uint64_t sum) {
+  std::printf("%s %zu %zu %zu %.9e %016llx\n", kind, s.dim, s.n_a, s.n_b, seconds,
+              static_cast<unsigned long long>(sum));
+  std::fflush(stdout);
+}
+
+}  // namespace
+
+int main() {
+  using korvane::MatrixView;
+  for (const Shape& s : kPairwise) {
+    std::vector<double> a = values(s.dim * s.n_a, 1), b = values(s.dim * s.n_b, 2);
+    std::vector<double> c(s.n_a * s.n_b);
+    const MatrixView av{s.dim, s.n_a, a.data()}, bv{s.dim, s.n_b, b.data()};
+    const MatrixView cv{s.n_a, s.n_b, c.data()};
+    const double t = time_calls([&] { korvane::pairwise_squared_distances(av, bv, cv); });
+    report("pairwise", s, t, checksum(c));
+  }
+  for (const Shape& s : kWeighted) {
+    std::vector<double> a = values(s.dim * s.n_a, 1), b = values(s.dim * s.n_b, 2);
+    std::vector<double> q = values(s.n_a * s.n_b, 3), c(s.dim);
+    const MatrixView av{s.dim, s.n_a, a.data()}, bv{s.dim, s.n_b, b.data()};
+    const MatrixView qv{s.n_a, s.n_b, q.data()}, cv{s.dim, 1, c.data()};
+    const double t = time_calls([&] { korvane::weighted_coordinate_sums(av, bv, qv, cv); });
+    report("weighted", s, t, checksum(c));
+  }
+  return 0;
+}
