@@ -23,11 +23,8 @@
 #include <map>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
-
-#if defined(__x86_64__)
-#define KORVANE_BENCH_X86_LIMITS 1
-#endif
 
 #include "exact_arithmetic.hpp"
 #include "kernel_variants.hpp"
@@ -138,15 +135,12 @@ void add_run(const char* kind, const Shape& s, const std::string& how, Run run) 
       run(p);
       benchmark::ClobberMemory();
     }
+    using C = benchmark::Counter;
     const double pairs = static_cast<double>(s.n_a * s.n_b);
-    if (pairwise) {
-      st.counters["steps/ns"] =
-          benchmark::Counter(steps_of(s) * 1e-9, benchmark::Counter::kIsIterationInvariantRate);
-    } else {
-      st.counters["cycles/pair"] = benchmark::Counter(
-          pairs / benchmark::CPUInfo::Get().cycles_per_second,
-          benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
-    }
+    st.counters[pairwise ? "steps/ns" : "cycles/pair"] =
+        pairwise ? C(steps_of(s) * 1e-9, C::kIsIterationInvariantRate)
+                 : C(pairs / benchmark::CPUInfo::Get().cycles_per_second,
+                     C::kIsIterationInvariantRate | C::kInvert);
   });
 }
 
@@ -198,68 +192,82 @@ void register_all() {
 //
 // Plain vector adds or multiplies on independent registers, so nothing can be
 // contracted or folded, with more chains in flight than the pipes' latency
-// needs.
+// needs; reads into eight independent sums, so that add latency cannot bound
+// them.
 
 // Values the compiler cannot see through: a multiply by them is not x * 1.0.
 volatile double g_step = 1e-9;
 volatile double g_factor = 1.0;
 volatile double g_sink = 0.0;
 
-// GCC's vectors of doubles, Bytes wide.
-template <int Bytes>
-struct Vector {
-  typedef double type __attribute__((vector_size(Bytes)));
-};
-
-// Adds chains of adds beside Muls chains of multiplies, in vectors of Bytes.
-template <int Bytes, int Adds, int Muls>
-inline __attribute__((always_inline)) void chains_of(long trips) {
-  using V = typename Vector<Bytes>::type;
+// Adds chains of adds beside Muls chains of multiplies, in GCC's vectors of
+// Bytes, trips times; or, Reads, adds the count doubles of data to 8 chains,
+// trips times over.
+template <int Bytes, int Adds, int Muls, bool Reads = false>
+inline __attribute__((always_inline)) void chains_of(long trips, const double* data = nullptr,
+                                                     std::size_t count = 0) {
+  typedef double V __attribute__((vector_size(Bytes)));
+  constexpr std::size_t kLanes = Bytes / sizeof(double);
   const V y = V{} + g_step;
   const V m = V{} + g_factor;
   V x[Adds + Muls];
-  for (int q = 0; q < Adds + Muls; ++q) x[q] = V{} + (q + 1);
+  for (int q = 0; q < Adds + Muls; ++q) x[q] = V{} + (Reads ? 0 : q + 1);
   for (long r = 0; r < trips; ++r) {
+    for (std::size_t e = 0; Reads && e + kLanes * Adds <= count; e += kLanes * Adds) {
+#pragma GCC unroll 8
+      for (std::size_t q = 0; q < Adds; ++q) {
+        V v;
+        std::memcpy(&v, data + e + kLanes * q, sizeof v);
+        x[q] = x[q] + v;
+      }
+    }
 #pragma GCC unroll 12
-    for (int q = 0; q < Adds; ++q) x[q] = x[q] + y;
+    for (int q = 0; q < Adds && !Reads; ++q) x[q] = x[q] + y;
 #pragma GCC unroll 12
     for (int q = Adds; q < Adds + Muls; ++q) x[q] = x[q] * m;
   }
-  V s = x[0];
-  for (int q = 1; q < Adds + Muls; ++q) s = s + x[q];
-  g_sink = s[0];
+  for (int q = 1; q < Adds + Muls; ++q) x[0] = x[0] + x[q];
+  g_sink = x[0][0];
 }
 
-#if defined(KORVANE_BENCH_X86_LIMITS)
+enum class Loop { adds, mixed, reads };
+template <int Bytes, int Mixed>
+inline __attribute__((always_inline)) void loop_of(Loop l, long n, const double* d, std::size_t c) {
+  if (l == Loop::adds) chains_of<Bytes, 12, 0>(n);
+  if (l == Loop::mixed) chains_of<Bytes, Mixed, Mixed>(n);
+  if (l == Loop::reads) chains_of<(Bytes > 32 ? Bytes : 32), 8, 0, true>(n, d, c);
+}
+
+#if defined(__x86_64__)
 // 256-bit and, where the CPU has AVX-512, 512-bit vectors: the wider are the
 // limit where the core runs them at full width (AMD Zen 5), and give the same
 // lanes per ns where it splits them (Zen 4). On Zen 5, 7 + 7 zmm chains of
 // adds and multiplies reach about 0.85 of 12 + 12.
-__attribute__((target("avx2"), noinline)) void chains_256(long trips, bool mixed) {
-  mixed ? chains_of<32, 7, 7>(trips) : chains_of<32, 12, 0>(trips);
-}
-__attribute__((target("avx512f"), noinline)) void chains_512(long trips, bool mixed) {
-  mixed ? chains_of<64, 12, 12>(trips) : chains_of<64, 12, 0>(trips);
-}
-const bool kWide = korvane::instruction_set_available(korvane::InstructionSet::avx512);
-const double kLanesPerVector = kWide ? 8.0 : 4.0;
-const double kMixedPerTrip = kWide ? 24.0 : 14.0;
-void chains(long trips, bool mixed) {
-  kWide ? chains_512(trips, mixed) : chains_256(trips, mixed);
-}
+#define BENCH_TARGET(isa) __attribute__((target(isa), noinline))
+const bool kWide = korvane::instruction_set_available(InstructionSet::avx512);
+constexpr int kNarrowBytes = 32;
 #else
-// NEON's 128-bit vectors on 64-bit Arm, single doubles elsewhere.
+// NEON's 128-bit vectors on 64-bit Arm, single doubles elsewhere; reads in
+// 256-bit vectors of the compiler's own.
+#define BENCH_TARGET(isa) __attribute__((noinline))
+const bool kWide = false;
 #if defined(__aarch64__)
-constexpr int kBytes = 16;
+constexpr int kNarrowBytes = 16;
 #else
-constexpr int kBytes = 8;
+constexpr int kNarrowBytes = 8;
 #endif
-const double kLanesPerVector = kBytes / 8.0;
-const double kMixedPerTrip = 14.0;
-__attribute__((noinline)) void chains(long trips, bool mixed) {
-  mixed ? chains_of<kBytes, 7, 7>(trips) : chains_of<kBytes, 12, 0>(trips);
+#endif
+BENCH_TARGET("avx2") void loop_narrow(Loop l, long n, const double* d, std::size_t c) {
+  loop_of<kNarrowBytes, 7>(l, n, d, c);
 }
-#endif
+BENCH_TARGET("avx512f") void loop_wide(Loop l, long n, const double* d, std::size_t c) {
+  loop_of<64, 12>(l, n, d, c);
+}
+void run_loop(Loop l, long n, const double* d = nullptr, std::size_t c = 0) {
+  kWide ? loop_wide(l, n, d, c) : loop_narrow(l, n, d, c);
+}
+const double kLanesPerVector = kWide ? 8.0 : kNarrowBytes / 8.0;
+const double kMixedPerTrip = kWide ? 24.0 : 14.0;
 constexpr double kAddsPerTrip = 12.0;
 
 __attribute__((noinline)) void add_chain(long adds) {
@@ -268,43 +276,6 @@ __attribute__((noinline)) void add_chain(long adds) {
   for (long r = 0; r < adds; ++r) x = x + y;
   g_sink = x;
 }
-
-// Reads count doubles passes times over in vectors of Bytes, into eight
-// independent sums so that add latency cannot bound it.
-template <int Bytes>
-inline __attribute__((always_inline)) void read_passes_of(const double* data, std::size_t count,
-                                                          int passes) {
-  using V = typename Vector<Bytes>::type;
-  constexpr std::size_t kLanes = Bytes / sizeof(double);
-  V s[8] = {};
-  for (int p = 0; p < passes; ++p) {
-    for (std::size_t e = 0; e + kLanes * 8 <= count; e += kLanes * 8) {
-#pragma GCC unroll 8
-      for (std::size_t q = 0; q < 8; ++q) {
-        V v;
-        std::memcpy(&v, data + e + kLanes * q, sizeof v);
-        s[q] = s[q] + v;
-      }
-    }
-  }
-  for (std::size_t q = 1; q < 8; ++q) s[0] = s[0] + s[q];
-  g_sink = s[0][0];
-}
-#if defined(KORVANE_BENCH_X86_LIMITS)
-__attribute__((target("avx2"), noinline)) void read_256(const double* d, std::size_t n, int p) {
-  read_passes_of<32>(d, n, p);
-}
-__attribute__((target("avx512f"), noinline)) void read_512(const double* d, std::size_t n, int p) {
-  read_passes_of<64>(d, n, p);
-}
-void read_passes(const double* d, std::size_t n, int p) {
-  kWide ? read_512(d, n, p) : read_256(d, n, p);
-}
-#else
-__attribute__((noinline)) void read_passes(const double* d, std::size_t n, int p) {
-  read_passes_of<32>(d, n, p);
-}
-#endif
 
 struct Limits {
   double add_lanes_per_ns = 0;    // independent vector adds
@@ -318,45 +289,42 @@ struct Limits {
 // Median of 5 runs of about 0.1 s each, in CPU time.
 template <class F>
 double median_seconds(F&& run) {
-  std::vector<double> t;
-  for (int r = 0; r < 5; ++r) {
+  double t[5];
+  for (double& seconds : t) {
     const std::clock_t start = std::clock();
     run();
-    t.push_back(static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC);
+    seconds = static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC;
   }
-  std::sort(t.begin(), t.end());
+  std::sort(t, t + 5);
   return t[2];
 }
 
 // Measured on both sides of the run, l keeps the better of each: the one that
-// the load on a shared machine disturbed least.
+// the load on a shared machine disturbed least. L2's best rate: half of it
+// (several times L1) read over and over; on AMD Zen 5 (1 MB L2) sets of
+// 128-400 KB, as b at D = 16 and 64, came 10-20% slower.
 void measure_limits(Limits& l) {
   constexpr long kTrips = 30000000;
-  const double trips = static_cast<double>(kTrips);
-  l.add_lanes_per_ns =
-      std::max(l.add_lanes_per_ns, kAddsPerTrip * kLanesPerVector * trips * 1e-9 /
-                                       median_seconds([] { chains(kTrips, false); }));
-  l.mixed_lanes_per_ns =
-      std::max(l.mixed_lanes_per_ns, kMixedPerTrip * kLanesPerVector * trips * 1e-9 /
-                                         median_seconds([] { chains(kTrips, true); }));
-  l.add_latency_ns =
-      std::min(l.add_latency_ns, median_seconds([] { add_chain(kTrips * 4); }) * 1e9 / (4 * trips));
-  // Half of L2 (several times L1), read over and over: L2's best rate. On AMD
-  // Zen 5 (1 MB L2) sets of 128-400 KB, as b at D = 16 and 64, came 10-20%
-  // slower.
+  const double lanes = kLanesPerVector * static_cast<double>(kTrips) * 1e-9;
+  const double adds = median_seconds([] { run_loop(Loop::adds, kTrips); });
+  const double mixed = median_seconds([] { run_loop(Loop::mixed, kTrips); });
+  const double latency = median_seconds([] { add_chain(kTrips * 4); });
   const std::vector<double> buffer(korvane::l2_cache_bytes() / 2 / sizeof(double), 1.0);
   const double bytes = static_cast<double>(buffer.size() * sizeof(double));
-  const int passes = static_cast<int>(4e9 / bytes);
+  const long passes = static_cast<long>(4e9 / bytes);
+  const double reads =
+      median_seconds([&] { run_loop(Loop::reads, passes, buffer.data(), buffer.size()); });
+  l.add_lanes_per_ns = std::max(l.add_lanes_per_ns, kAddsPerTrip * lanes / adds);
+  l.mixed_lanes_per_ns = std::max(l.mixed_lanes_per_ns, kMixedPerTrip * lanes / mixed);
+  l.add_latency_ns = std::min(l.add_latency_ns, latency * 1e9 / (4.0 * kTrips));
   l.l2_bytes_per_ns =
-      std::max(l.l2_bytes_per_ns, bytes * passes * 1e-9 / median_seconds([&] {
-                                    read_passes(buffer.data(), buffer.size(), passes);
-                                  }));
+      std::max(l.l2_bytes_per_ns, bytes * static_cast<double>(passes) * 1e-9 / reads);
 }
 
 // ---- The closing table ----
 
-// Keeps the median CPU time per iteration of each benchmark's repetitions
-// while the console shows the usual report.
+// Keeps the CPU time per iteration of each benchmark's repetitions while the
+// console shows the usual report.
 class RecordingReporter : public benchmark::ConsoleReporter {
  public:
   // Called before benchmarks run, never when they are only listed.
@@ -367,24 +335,22 @@ class RecordingReporter : public benchmark::ConsoleReporter {
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const Run& run : runs)
       if (run.run_type == Run::RT_Iteration && run.iterations > 0)
-        times_[run.benchmark_name()].push_back(run.cpu_accumulated_time /
-                                               static_cast<double>(run.iterations));
+        times[run.benchmark_name()].push_back(run.cpu_accumulated_time /
+                                              static_cast<double>(run.iterations));
     ConsoleReporter::ReportRuns(runs);
   }
-  bool ran() const { return !times_.empty(); }
-  // 0 for a benchmark that did not run.
+  // The median; 0 for a benchmark that did not run.
   double seconds(const std::string& name) const {
-    const auto it = times_.find(name);
-    if (it == times_.end()) return 0.0;
+    const auto it = times.find(name);
+    if (it == times.end()) return 0.0;
     std::vector<double> t = it->second;
     std::sort(t.begin(), t.end());
-    return t.size() % 2 ? t[t.size() / 2] : (t[t.size() / 2 - 1] + t[t.size() / 2]) / 2;
+    const std::size_t h = t.size() / 2;
+    return t.size() % 2 ? t[h] : (t[h - 1] + t[h]) / 2;
   }
 
   Limits limits;
-
- private:
-  std::map<std::string, std::vector<double>> times_;
+  std::map<std::string, std::vector<double>> times;
 };
 
 void print_table(const Limits& l, const RecordingReporter& r) {
@@ -397,40 +363,36 @@ void print_table(const Limits& l, const RecordingReporter& r) {
               l.add_port_steps_per_ns(), l.all_pipes_steps_per_ns(), l.l2_bytes_per_ns);
   const char* pairwise[] = {"scalar", "avx2", "avx2_fma", "avx512", "neon", "l2=1G"};
   bool heading = false;  // each heading stands only above rows that ran
-  for (const Shape& s : kPairwiseShapes) {
-    const double fill = r.seconds(shape_name("pairwise", s, "fill"));
+  for (const Shape& s : kPairwiseShapes)
     for (const char* v : pairwise) {
       const double t = r.seconds(shape_name("pairwise", s, v));
+      const double fill = r.seconds(shape_name("pairwise", s, "fill"));
       if (t == 0) continue;
-      if (!heading)
+      if (!std::exchange(heading, true))
         std::printf("\n%-30s %-8s %9s %9s %10s %9s\n", "pairwise", "variant", "steps/ns",
                     "add-port", "all-pipes", "x fill");
-      heading = true;
       const double rate = steps_of(s) * 1e-9 / t;
       std::printf("%-30s %-8s %9.2f %9.2f %10.2f", label(s).c_str(), v, rate,
                   rate / l.add_port_steps_per_ns(), rate / l.all_pipes_steps_per_ns());
       if (s.dim <= 3 && fill > 0) std::printf(" %9.2f", t / fill);
       std::printf("\n");
     }
-  }
   const char* weighted[] = {"scalar", "avx2", "avx2_fma", "avx512", "neon", "avx512_loop"};
   heading = false;
-  for (const Shape& s : kWeightedShapes) {
-    const double pairs = static_cast<double>(s.n_a * s.n_b);
-    const double dim = static_cast<double>(s.dim);
-    const double floor_ns = std::max(l.add_latency_ns, 4.0 * dim / l.mixed_lanes_per_ns);
-    const double l2_ns = (8.0 * dim + 8.0) / l.l2_bytes_per_ns;
+  for (const Shape& s : kWeightedShapes)
     for (const char* v : weighted) {
-      const double ns = r.seconds(shape_name("weighted", s, v)) * 1e9 / pairs;
+      const double dim = static_cast<double>(s.dim);
+      const double floor_ns = std::max(l.add_latency_ns, 4.0 * dim / l.mixed_lanes_per_ns);
+      const double l2_ns = (8.0 * dim + 8.0) / l.l2_bytes_per_ns;
+      const double ns =
+          r.seconds(shape_name("weighted", s, v)) * 1e9 / static_cast<double>(s.n_a * s.n_b);
       if (ns == 0) continue;
-      if (!heading)
+      if (!std::exchange(heading, true))
         std::printf("\n%-30s %-11s %9s %9s %10s %9s %9s\n", "weighted", "variant", "ns/pair",
                     "floor", "x floor", "L2 bound", "x L2");
-      heading = true;
       std::printf("%-30s %-11s %9.2f %9.2f %10.2f %9.2f %9.2f\n", label(s).c_str(), v, ns, floor_ns,
                   ns / floor_ns, l2_ns, ns / l2_ns);
     }
-  }
 }
 
 }  // namespace
@@ -440,7 +402,7 @@ int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   RecordingReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
-  if (reporter.ran()) {
+  if (!reporter.times.empty()) {
     measure_limits(reporter.limits);
     print_table(reporter.limits, reporter);
   }
