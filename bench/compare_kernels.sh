@@ -2,8 +2,9 @@
 # Before and after: builds the kernels library of revision REV and that of
 # this working tree (uncommitted changes included) the same way, links
 # bench/kernel_timing.cpp against each, runs the two drivers alternately in
-# five rounds and prints a markdown table of the best time of each per shape,
-# after / before, and their geometric mean over all shapes.
+# five rounds (five more for a shape that looks more than 5% slower) and
+# prints a markdown table of the best time of each per shape, after / before,
+# and their geometric mean over all shapes.
 #
 #   bench/compare_kernels.sh REV [BUILD_DIR]
 #
@@ -56,14 +57,53 @@ build_kernels "$work/before-src" "$work/before"
 build_kernels "$root" "$work/after"
 
 : >"$work/times"
-for round in 1 2 3 4 5; do
-  echo "Round $round of 5" >&2
-  for side in before after; do
-    # shellcheck disable=SC2086 # TIMING_PREFIX is a command and its arguments
-    ${TIMING_PREFIX:-} "$work/$side/kernel_timing" >"$work/round"
-    sed "s/^/$side /" "$work/round" >>"$work/times"
+rounds() {  # shapes to run (all when none), as kind/D/n_a/n_b
+  for round in 1 2 3 4 5; do
+    echo "Round $round of 5${1:+, again for $*}" >&2
+    for side in before after; do
+      # shellcheck disable=SC2086 # TIMING_PREFIX is a command and its arguments
+      ${TIMING_PREFIX:-} "$work/$side/kernel_timing" "$@" >"$work/round"
+      sed "s/^/$side /" "$work/round" >>"$work/times"
+    done
   done
-done
+}
+
+# Lines "side kind D n_a n_b seconds checksum" in, the table out; with list=1
+# only the shapes more than 5% slower, as the driver's arguments.
+# shellcheck disable=SC2016 # the fields are awk's
+table='
+  { key = $2 " (" $3 "," $4 "," $5 ")"; name[key] = $2 "/" $3 "/" $4 "/" $5
+    if (!(key in seen)) { seen[key] = 1; order[++n] = key }
+    if (!((key, $1) in best) || $6 < best[key, $1]) best[key, $1] = $6
+    if ((key in sum) && sum[key] != $7) differ[key] = 1
+    sum[key] = $7; runs[key]++ }
+  END {
+    if (!list) {
+      print "| shape (D, n_a, n_b) | before (ms) | after (ms) | after/before | |"
+      print "|---|---:|---:|---:|---|"
+    }
+    status = 0; log_sum = 0
+    for (s = 1; s <= n; ++s) {
+      key = order[s]; r = best[key, "after"] / best[key, "before"]; log_sum += log(r); note = ""
+      if (list) { if (r > 1.05) print name[key]; continue }
+      if (runs[key] > 10) note = "best of " runs[key] / 2 " rounds"
+      if (r > 1.05) { note = note (note ? "; " : "") "more than 5% slower"; if (!status) status = 2 }
+      if (key in differ) { note = "DIFFERENT BITS"; status = 1 }
+      printf "| %s | %.4f | %.4f | %.3f | %s |\n", key, 1e3 * best[key, "before"],
+             1e3 * best[key, "after"], r, note
+    }
+    if (list) exit 0
+    g = exp(log_sum / n)
+    printf "| geometric mean | | | %.3f | %s |\n", g, g > 1.03 ? "more than 3% slower" : ""
+    if (g > 1.03 && !status) status = 2
+    exit status
+  }'
+
+# A shape that looks slower is timed in five more rounds before it counts.
+rounds
+slower=$(awk -v list=1 "$table" "$work/times")
+# shellcheck disable=SC2086 # one argument per shape
+[ -z "$slower" ] || rounds $slower
 
 cpu=$(LC_ALL=C lscpu 2>/dev/null |
   awk -F: '/^Model name/ {gsub(/^ +/, "", $2); m = $2}
@@ -71,27 +111,6 @@ cpu=$(LC_ALL=C lscpu 2>/dev/null |
            /^Model:/ {gsub(/ /, "", $2); n = $2}
            END {if (m != "") printf "%s, CPU family %s, model %s", m, f, n}')
 echo "Before: $rev ($commit); after: the working tree of $root. CPU: ${cpu:-unknown}."
-echo "Best of 5 interleaved rounds, CPU time per call."
+echo "Best of 5 interleaved rounds (10 where a shape looked slower), CPU time per call."
 echo
-awk '
-  { key = $2 " (" $3 "," $4 "," $5 ")"
-    if (!(key in seen)) { seen[key] = 1; order[++n] = key }
-    if (!((key, $1) in best) || $6 < best[key, $1]) best[key, $1] = $6
-    if ((key, "sum") in sum && sum[key, "sum"] != $7) differ[key] = 1
-    sum[key, "sum"] = $7 }
-  END {
-    print "| shape (D, n_a, n_b) | before (ms) | after (ms) | after/before | |"
-    print "|---|---:|---:|---:|---|"
-    status = 0; log_sum = 0
-    for (s = 1; s <= n; ++s) {
-      key = order[s]; r = best[key, "after"] / best[key, "before"]; log_sum += log(r); note = ""
-      if (r > 1.05) { note = "more than 5% slower"; if (status == 0) status = 2 }
-      if (key in differ) { note = "DIFFERENT BITS"; status = 1 }
-      printf "| %s | %.4f | %.4f | %.3f | %s |\n", key, 1e3 * best[key, "before"],
-             1e3 * best[key, "after"], r, note
-    }
-    g = exp(log_sum / n)
-    printf "| geometric mean | | | %.3f | %s |\n", g, g > 1.03 ? "more than 3% slower" : ""
-    if (g > 1.03 && status == 0) status = 2
-    exit status
-  }' "$work/times"
+awk "$table" "$work/times"

@@ -1,9 +1,8 @@
-// Times the two public kernels on fixed shapes, for bench/compare_kernels.sh:
-// one line per shape, "kind D n_a n_b seconds-per-call checksum", the
-// checksum a hash of the result's bits. Only the two public entry points, so
-// that one source builds against older revisions' kernels too. CPU time,
-// which a shared core's other processes disturb less than wall time; about
-// 0.2 s of calls per shape.
+// For bench/compare_kernels.sh: "kind D n_a n_b seconds-per-call checksum" per
+// shape (arguments kind/D/n_a/n_b pick some), the checksum hashing the
+// result's bits. Only the public entry points, which older revisions' kernels
+// have too. CPU time, less disturbed by a shared core's other processes than
+// wall time; about 0.2 s of calls per shape.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -47,47 +46,54 @@ std::uint64_t checksum(const std::vector<double>& v) {
   return h;
 }
 
-double seconds_since(std::clock_t start) {
-  return static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC;
-}
-
 // Seconds per call of run, repeated for about 0.2 s after one warm-up call.
 template <class Run>
 double time_calls(Run run) {
+  const auto since = [](std::clock_t start) {
+    return static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC;
+  };
   std::clock_t start = std::clock();
   run();
-  const double once = std::max(seconds_since(start), 1e-6);
-  const long calls = std::max(1L, static_cast<long>(0.2 / once));
+  const long calls = std::max(1L, static_cast<long>(0.2 / std::max(since(start), 1e-6)));
   start = std::clock();
   for (long c = 0; c < calls; ++c) run();
-  return seconds_since(start) / static_cast<double>(calls);
+  return since(start) / static_cast<double>(calls);
 }
 
-void report(const char* kind, const Shape& s, double seconds, std::uint64_t sum) {
+// Whether the command line picks kind at s: when it names no shape, or names s.
+bool picked(int argc, char** argv, const char* kind, const Shape& s) {
+  char name[96];
+  std::snprintf(name, sizeof name, "%s/%zu/%zu/%zu", kind, s.dim, s.n_a, s.n_b);
+  for (int n = 1; n < argc; ++n)
+    if (std::strcmp(argv[n], name) == 0) return true;
+  return argc < 2;
+}
+
+void report(const char* kind, const Shape& s, double seconds, const std::vector<double>& result) {
   std::printf("%s %zu %zu %zu %.9e %016llx\n", kind, s.dim, s.n_a, s.n_b, seconds,
-              static_cast<unsigned long long>(sum));
-  std::fflush(stdout);
+              static_cast<unsigned long long>(checksum(result)));
 }
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
   using korvane::MatrixView;
   for (const Shape& s : kPairwise) {
+    if (!picked(argc, argv, "pairwise", s)) continue;
     std::vector<double> a = values(s.dim * s.n_a, 1), b = values(s.dim * s.n_b, 2);
     std::vector<double> c(s.n_a * s.n_b);
     const MatrixView av{s.dim, s.n_a, a.data()}, bv{s.dim, s.n_b, b.data()};
     const MatrixView cv{s.n_a, s.n_b, c.data()};
-    const double t = time_calls([&] { korvane::pairwise_squared_distances(av, bv, cv); });
-    report("pairwise", s, t, checksum(c));
+    report("pairwise", s, time_calls([&] { korvane::pairwise_squared_distances(av, bv, cv); }), c);
   }
   for (const Shape& s : kWeighted) {
+    if (!picked(argc, argv, "weighted", s)) continue;
     std::vector<double> a = values(s.dim * s.n_a, 1), b = values(s.dim * s.n_b, 2);
     std::vector<double> q = values(s.n_a * s.n_b, 3), c(s.dim);
     const MatrixView av{s.dim, s.n_a, a.data()}, bv{s.dim, s.n_b, b.data()};
     const MatrixView qv{s.n_a, s.n_b, q.data()}, cv{s.dim, 1, c.data()};
     const double t = time_calls([&] { korvane::weighted_coordinate_sums(av, bv, qv, cv); });
-    report("weighted", s, t, checksum(c));
+    report("weighted", s, t, c);
   }
   return 0;
 }
