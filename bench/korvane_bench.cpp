@@ -208,8 +208,7 @@ inline __attribute__((always_inline)) void chains_of(long trips, const double* d
                                                      std::size_t count = 0) {
   typedef double V __attribute__((vector_size(Bytes)));
   constexpr std::size_t kLanes = Bytes / sizeof(double);
-  const V y = V{} + g_step;
-  const V m = V{} + g_factor;
+  const V y = V{} + g_step, m = V{} + g_factor;
   V x[Adds + Muls];
   for (int q = 0; q < Adds + Muls; ++q) x[q] = V{} + (Reads ? 0 : q + 1);
   for (long r = 0; r < trips; ++r) {
