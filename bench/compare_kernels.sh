@@ -94,7 +94,7 @@ table='
     }
     if (list) exit 0
     g = exp(log_sum / n)
-    printf "| geometric mean | | | %.3f | %s |\n", g, g > 1.03 ? "more than 3% slower" : ""
+    printf "| geometric mean | | | %.3f | %s |\n", g, (g > 1.03 ? "more than 3% slower" : "")
     if (g > 1.03 && !status) status = 2
     exit status
   }'
