@@ -50,8 +50,6 @@ namespace weighting {
 // The stack buffer in which the weighted loops copy rows of Q (see
 // WeightRows): 32 KB, whatever the input size.
 constexpr std::size_t kStagedWeights = 4096;
-// The most columns of Q for which that buffer holds groups of 2 rows.
-constexpr std::size_t kColumnsForGroupsOf2 = kStagedWeights / 2;
 }  // namespace weighting
 
 // Run one variant. Precondition: instruction_set_available(isa). The
