@@ -45,12 +45,12 @@ const Shape kPairwiseShapes[] = {
     {5, 37, 3001},    {33, 1001, 9},   {7, 333, 77},     {100, 129, 131},   {1, 5000, 5000}};
 // The README's four, the odd ones, then the dispatcher's boundaries (D <= 4,
 // few or many columns of b), Q far larger than L2, the lead at D = 8 m, and
-// more coordinates than one sweep holds.
+// more coordinates than one sweep holds, Q's columns a multiple of 2 KB apart.
 const Shape kWeightedShapes[] = {
     {3, 2000, 2000},  {16, 1000, 1000}, {64, 500, 500},   {256, 300, 300}, {8, 300, 300},
     {24, 1500, 1500}, {130, 300, 300},  {5, 1000, 7},     {3, 2000, 16},   {4, 2000, 24},
     {12, 1000, 16},   {16, 300, 3000},  {16, 1500, 1500}, {32, 2000, 8},   {128, 300, 300},
-    {104, 300, 300},  {300, 300, 300},  {640, 200, 200}};
+    {104, 300, 300},  {300, 300, 300},  {640, 200, 200},  {3, 2048, 2048}, {16, 1024, 1024}};
 // Above this many steps the plain loops and the scalar variant take seconds
 // per run and are left out.
 constexpr double kSlowVariantSteps = 1e9;
@@ -80,6 +80,44 @@ void plain_weighted(MatrixView a, MatrixView b, MatrixView Q, MatrixView c) {
       }
     }
 }
+
+#if defined(KORVANE_HAVE_AVX512)
+// With --weighted_reads, .../reads: only the reads that the fixed order
+// forces, each weight once (Q's lines asked for 16 pairs ahead, as the
+// kernels do) and b's D coordinates once per point of a, gathered by
+// independent ORs: no arithmetic chain.
+bool g_weighted_reads = false;
+__attribute__((target("avx512f"), noinline)) void forced_reads(MatrixView a, MatrixView b,
+                                                               MatrixView Q, MatrixView c) {
+  typedef long long V __attribute__((vector_size(64)));
+  const std::size_t dim = a.rows;
+  V s[4] = {};
+  long long w = 0;
+  for (std::size_t i = 0; i < a.cols; ++i) {
+    for (std::size_t j = 0; j < b.cols; ++j) {
+      const double* q = Q.data + i + a.cols * j;
+      __builtin_prefetch(q + 16 * a.cols);
+      long long x;
+      std::memcpy(&x, q, sizeof x);
+      w |= x;
+      const double* bj = b.data + dim * j;
+      std::size_t k = 0;
+      for (; k + 8 <= dim; k += 8) {
+        V y;
+        std::memcpy(&y, bj + k, sizeof y);
+        s[k / 8 % 4] |= y;
+      }
+      for (; k < dim; ++k) {
+        std::memcpy(&x, bj + k, sizeof x);
+        w |= x;
+      }
+    }
+  }
+  const V all = s[0] | s[1] | s[2] | s[3];
+  for (int e = 0; e < 8; ++e) w |= all[e];
+  if (dim > 0) std::memcpy(c.data, &w, sizeof w);
+}
+#endif
 
 // count values in [-1, 1), starting 16 bytes past a 64-byte line as glibc's
 // malloc places large blocks (and so most of Octave's): left to the heap, the
@@ -184,6 +222,9 @@ void register_all() {
         std::fill(p.result.data(), p.result.data() + s.dim, 0.0);
         korvane::variants::weighted_avx512(p.av(), p.bv(), p.qv(), p.sums(), 0, s.n_a);
       });
+    if (g_weighted_reads && korvane::instruction_set_available(InstructionSet::avx512))
+      add_run("weighted", s, "reads",
+              [](Problem& p) { forced_reads(p.av(), p.bv(), p.qv(), p.sums()); });
 #endif
   }
 }
@@ -376,7 +417,7 @@ void print_table(const Limits& l, const RecordingReporter& r) {
       if (s.dim <= 3 && fill > 0) std::printf(" %9.2f", t / fill);
       std::printf("\n");
     }
-  const char* weighted[] = {"scalar", "avx2", "avx2_fma", "avx512", "neon", "avx512_loop"};
+  const char* weighted[] = {"scalar", "avx2", "avx2_fma", "avx512", "neon", "avx512_loop", "reads"};
   heading = false;
   for (const Shape& s : kWeightedShapes)
     for (const char* v : weighted) {
@@ -397,6 +438,15 @@ void print_table(const Limits& l, const RecordingReporter& r) {
 }  // namespace
 
 int main(int argc, char** argv) {
+#if defined(KORVANE_HAVE_AVX512)
+  for (int i = 1; i < argc; ++i)
+    if (std::strcmp(argv[i], "--weighted_reads") == 0) {
+      g_weighted_reads = true;
+      for (int m = i; m + 1 < argc; ++m) argv[m] = argv[m + 1];
+      --argc;
+      break;
+    }
+#endif
   register_all();
   benchmark::Initialize(&argc, argv);
   RecordingReporter reporter;

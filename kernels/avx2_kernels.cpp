@@ -26,60 +26,48 @@ struct AddPipesOnly {
   }
 };
 
-// Staged: rows holds copies of Q's rows (see WeightRows); otherwise they
-// are read in place. A template parameter: as a run-time flag, the in-place
-// loop measured slower at short sums.
-template <std::size_t NV, bool Staged>
+constexpr weighting::WeightedTable kTable = weighting::kAvx2Weighted;
+
+// Weighted sums of coordinates k0 .. k0 + count - 1 (count <= 4 * NV) over
+// every pair, in pair order, as in the AVX-512 unit.
+template <std::size_t NV>
 void weighted_block(const MatrixView& a, const MatrixView& b, const weighting::WeightRows& rows,
                     double* sums, std::size_t k0, std::size_t count, std::size_t first,
                     std::size_t end) {
   const std::size_t dim = a.rows;
-  const std::size_t n_a = a.cols;
   const std::size_t n_b = b.cols;
   const __m256i tail = first_lanes(count - (NV - 1) * 4);
+  const auto load = [&tail](const double* p, std::size_t v) KORVANE_ALWAYS_INLINE_LAMBDA {
+    return v < NV - 1 ? _mm256_loadu_pd(p + 4 * v) : _mm256_maskload_pd(p + 4 * v, tail);
+  };
   __m256d acc[NV];
-  for_each_index<NV>([&](auto v) {
-    acc[v] = v < NV - 1 ? _mm256_loadu_pd(sums + k0 + 4 * v)
-                        : _mm256_maskload_pd(sums + k0 + 4 * v, tail);
-  });
+  for_each_index<NV>([&](auto v) { acc[v] = load(sums + k0, v); });
   const std::size_t stride = rows.stride();
-  const bool ask_next_group = !Staged && weighting::asks_for_next_group(NV, n_a, n_b);
+  const std::size_t prefetched =
+      rows.staged() ? 0 : n_b - (n_b < kTable.ahead ? n_b : kTable.ahead);
+  const bool ask_next_group = !rows.staged() && weighting::asks_for_next_group(NV, a.cols, n_b);
   for (std::size_t i = first; i < end; ++i) {
-    if (Staged && rows.starts_group(i)) rows.stage(i);
+    if (rows.staged() && rows.starts_group(i)) rows.stage(i);
     const double* ai = a.data + i * dim + k0;
     const double* weights = rows.weights(i);
-    const bool ask_now = ask_next_group && i + 8 < n_a;
+    __m256d point[NV];
+    for_each_index<NV>([&](auto v) { point[v] = load(ai, v); });
     const auto pair = [&](std::size_t j) KORVANE_ALWAYS_INLINE_LAMBDA {
       const __m256d w = _mm256_set1_pd(weights[j * stride]);
       const double* bj = b.data + j * dim + k0;
       for_each_index<NV>([&](auto v) {
-        const __m256d av =
-            v < NV - 1 ? _mm256_loadu_pd(ai + 4 * v) : _mm256_maskload_pd(ai + 4 * v, tail);
-        const __m256d bv =
-            v < NV - 1 ? _mm256_loadu_pd(bj + 4 * v) : _mm256_maskload_pd(bj + 4 * v, tail);
-        const __m256d t = _mm256_sub_pd(av, bv);
+        const __m256d t = _mm256_sub_pd(point[v], load(bj, v));
         acc[v] = _mm256_add_pd(acc[v], _mm256_mul_pd(_mm256_mul_pd(w, t), t));
       });
     };
-    // With one vector of sums, eight pairs at a time with no branch among
-    // them. With more vectors that was slower (GCC then keeps less in
-    // registers), and so was one pair at a time making its requests without
-    // branches.
     std::size_t j = 0;
-    if constexpr (NV == 1) {
-      for (; j + 16 <= n_b; j += 8) {
-        if (ask_now) tiling::prefetch<2>(weights + 8 + (j + i % 8) * stride);
-        for_each_index<8>([&](auto u) {
-          if (!Staged) tiling::prefetch(weights + (j + u + 8) * stride);
-          pair(j + u);
-        });
-      }
-    }
-    for (; j < n_b; ++j) {
-      if (!Staged && j + 8 < n_b) tiling::prefetch(weights + (j + 8) * stride);
+    const bool ask_now = ask_next_group && i + 8 < a.cols;
+    for (; j < prefetched; ++j) {
+      tiling::prefetch(weights + (j + kTable.ahead) * stride);
       if (ask_now && j % 8 == i % 8) tiling::prefetch<2>(weights + 8 + j * stride);
       pair(j);
     }
+    for (; j < n_b; ++j) pair(j);
   }
   for_each_index<NV - 1>([&](auto v) { _mm256_storeu_pd(sums + k0 + 4 * v, acc[v]); });
   _mm256_maskstore_pd(sums + k0 + 4 * (NV - 1), tail, acc[NV - 1]);
@@ -94,15 +82,10 @@ void pairwise_avx2(MatrixView a, MatrixView b, MatrixView C, std::size_t l2_byte
 void weighted_avx2(MatrixView a, MatrixView b, MatrixView Q, MatrixView c, std::size_t first,
                    std::size_t end) {
   alignas(64) double buffer[weighting::kStagedWeights];
-  // Copied rows side by side pay from four vectors of sums (see WeightRows).
-  const weighting::WeightRows rows(Q, buffer, 0, a.rows > 12, first);
-  weighting::coordinate_passes<4, 8>(
+  const weighting::WeightRows rows(Q, buffer, weighting::copies_rows(kTable, a, b), first);
+  weighting::coordinate_passes<4, kTable.sweep_vectors>(
       a, b, [&](auto nv, std::size_t k0, std::size_t count, std::size_t) {
-        if (rows.staged()) {
-          weighted_block<decltype(nv)::value, true>(a, b, rows, c.data, k0, count, first, end);
-        } else {
-          weighted_block<decltype(nv)::value, false>(a, b, rows, c.data, k0, count, first, end);
-        }
+        weighted_block<decltype(nv)::value>(a, b, rows, c.data, k0, count, first, end);
       });
 }
 

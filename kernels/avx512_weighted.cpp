@@ -17,6 +17,8 @@ namespace korvane::variants {
 
 namespace {
 
+constexpr weighting::WeightedTable kTable = weighting::kAvx512Weighted;
+
 // p moved back by lead doubles, computed as an integer: the address may lie
 // before the array, and only masked-off lanes are ever read or written there.
 template <class T>
@@ -24,170 +26,37 @@ T* lead_start(T* p, std::size_t lead) {
   return reinterpret_cast<T*>(reinterpret_cast<std::uintptr_t>(p) - lead * sizeof(double));
 }
 
-// Vectors of point i held in registers (with more, it is read from a copy in
-// L1 at every pair) and of sums (with more, those between the first
-// kSumRegisters - 1 and the last are added to in L1; the other 4 of the 32
-// zmm registers hold w and the temporaries): GCC's own spills were slower.
-//
-// A sweep over all pairs takes up to 33 vectors, 256 coordinates whatever
-// their lead: b, read again for every i, comes from L2 once it outgrows L1,
-// and L2 feeds a sweep of slices of b's columns slower than one that reads b
-// end to end. Where one sweep cannot cover D, equal sweeps beat a short rest.
-constexpr std::size_t kPointRegisters = 12;
-constexpr std::size_t kSumRegisters = 28;
-constexpr std::size_t kSweepVectors = 33;
-
-// WeightRows' copy of a group of more than 2 rows of Q, 8 columns at a time:
-// each column's rows in one masked load, an 8 x 8 transpose (rows 4-7
-// dropped where there are at most 4), one store per row. Quicker than one
-// double at a time at short sums; for groups of 2 rows it was slower.
-struct TransposedColumns {
-  std::size_t operator()(const double* column, std::size_t ld, std::size_t rows, double* out,
-                         std::size_t n) const {
-    if (rows <= 2) return 0;
-    return rows <= 4 ? copy<4>(column, ld, rows, out, n) : copy<8>(column, ld, rows, out, n);
-  }
-
-  template <std::size_t R>
-  static std::size_t copy(const double* column, std::size_t ld, std::size_t rows, double* out,
-                          std::size_t n) {
-    const __mmask8 present = first_lanes(rows);
-    // For permutex2var: low takes elements 0-1 and 4-5 of both sources, high
-    // elements 2-3 and 6-7, a pair of the first source before the second's.
-    const __m512i low = _mm512_set_epi64(13, 12, 5, 4, 9, 8, 1, 0);
-    const __m512i high = _mm512_set_epi64(15, 14, 7, 6, 11, 10, 3, 2);
-    std::size_t j = 0;
-    for (; j + 8 <= n; j += 8, column += 8 * ld) {
-      __m512d x[8];  // x[c] lane r: row r of column j + c
-      for_each_index<8>([&](auto c) { x[c] = _mm512_maskz_loadu_pd(present, column + c * ld); });
-      __m512d y[R];  // y[r] lane c: the same
-      if constexpr (R == 4) {
-        // Columns c and c + 4 side by side, then a 4 x 4 transpose per half.
-        __m512d z[4];
-        for_each_index<4>(
-            [&](auto c) { z[c] = _mm512_insertf64x4(x[c], _mm512_castpd512_pd256(x[c + 4]), 1); });
-        const __m512d t0 = _mm512_unpacklo_pd(z[0], z[1]);
-        const __m512d t1 = _mm512_unpackhi_pd(z[0], z[1]);
-        const __m512d t2 = _mm512_unpacklo_pd(z[2], z[3]);
-        const __m512d t3 = _mm512_unpackhi_pd(z[2], z[3]);
-        y[0] = _mm512_permutex2var_pd(t0, low, t2);
-        y[1] = _mm512_permutex2var_pd(t1, low, t3);
-        y[2] = _mm512_permutex2var_pd(t0, high, t2);
-        y[3] = _mm512_permutex2var_pd(t1, high, t3);
-      } else {
-        __m512d t[8];
-        for_each_index<4>([&](auto c) {
-          t[2 * c] = _mm512_unpacklo_pd(x[2 * c], x[2 * c + 1]);
-          t[2 * c + 1] = _mm512_unpackhi_pd(x[2 * c], x[2 * c + 1]);
-        });
-        // u[4 h + e], for the four columns from 4 h: rows e' and e' + 4,
-        // e' being 0, 2, 1, 3 for e = 0, 1, 2, 3.
-        __m512d u[8];
-        for_each_index<2>([&](auto h) {
-          u[4 * h] = _mm512_permutex2var_pd(t[4 * h], low, t[4 * h + 2]);
-          u[4 * h + 1] = _mm512_permutex2var_pd(t[4 * h], high, t[4 * h + 2]);
-          u[4 * h + 2] = _mm512_permutex2var_pd(t[4 * h + 1], low, t[4 * h + 3]);
-          u[4 * h + 3] = _mm512_permutex2var_pd(t[4 * h + 1], high, t[4 * h + 3]);
-        });
-        constexpr std::size_t row_of[4] = {0, 2, 1, 3};
-        for_each_index<4>([&](auto e) {
-          y[row_of[e]] = _mm512_shuffle_f64x2(u[e], u[e + 4], 0x44);
-          y[row_of[e] + 4] = _mm512_shuffle_f64x2(u[e], u[e + 4], 0xEE);
-        });
-      }
-      for_each_index<R>([&](auto r) {
-        if (r < rows) _mm512_storeu_pd(out + r * n + j, y[r]);
-      });
-    }
-    return j;
-  }
-};
-
-// Vector v of a run of NV vectors holds coordinates k0 - lead + 8 v to
-// k0 - lead + 8 v + 7. Lanes outside the run (the first vector's first lead
-// lanes, the last vector's lanes past it) are masked wherever they could lie
-// outside the arrays.
-template <std::size_t NV>
-struct RunMasks {
-  __mmask8 head, tail;
-  KORVANE_ALWAYS_INLINE RunMasks(std::size_t lead, std::size_t count)
-      : head(static_cast<__mmask8>(0xFFU << lead)),
-        tail(first_lanes(lead + count - (NV - 1) * 8)) {}
-  KORVANE_ALWAYS_INLINE __mmask8 operator()(std::size_t v) const {
-    return static_cast<__mmask8>((v == 0 ? head : 0xFF) & (v == NV - 1 ? tail : 0xFF));
-  }
-};
-
-// Of NV vectors of sums, 0 .. kSumRegisters - 2 and the last one live in
-// registers, any between them in memory from spilled (never the masked outer
-// vectors). Unaligned intrinsics throughout: GCC for Windows does not align
-// the stack to 64.
-template <std::size_t NV>
-constexpr std::size_t kSumsInMemory = NV > kSumRegisters ? NV - kSumRegisters : 0;
-template <std::size_t NV>
-constexpr bool held_in_memory(std::size_t v) {
-  return v + 1 >= kSumRegisters && v + 1 < kSumRegisters + kSumsInMemory<NV>;
-}
-KORVANE_ALWAYS_INLINE double* spilled_at(double* spilled, std::size_t v) {
-  return spilled + 8 * (v + 1 - kSumRegisters);
-}
-
-// The run's sums from out (vector v at out + 8 v) into acc and spilled.
-template <std::size_t NV>
-KORVANE_ALWAYS_INLINE void load_sums(const double* out, const RunMasks<NV>& mask,
-                                     __m512d (&acc)[NV], double* spilled) {
-  for_each_index<NV>([&](auto v) {
-    const __m512d sum = _mm512_maskz_loadu_pd(mask(v), out + 8 * v);
-    if constexpr (held_in_memory<NV>(v)) {
-      _mm512_storeu_pd(spilled_at(spilled, v), sum);
-    } else {
-      acc[v] = sum;
-    }
-  });
-}
-
-// And back, the run's lanes only.
-template <std::size_t NV>
-KORVANE_ALWAYS_INLINE void store_sums(double* out, const RunMasks<NV>& mask,
-                                      const __m512d (&acc)[NV], double* spilled) {
-  for_each_index<NV>([&](auto v) {
-    const __m512d sum = held_in_memory<NV>(v) ? _mm512_loadu_pd(spilled_at(spilled, v)) : acc[v];
-    _mm512_mask_storeu_pd(out + 8 * v, mask(v), sum);
-  });
-}
-
-// Weighted sums of coordinates k0 .. k0 + count - 1 (lead + count <= 8 * NV) over
-// every pair, in pair order, vectorised across k: each of the NV vectors of
-// sums gets one term per pair. Q's rows come through rows, copied (see
-// WeightRows) or read in place, one instantiation serving both.
-//
-// Above the floor of one dependent add per pair: read in place, each pair
-// pulls a fresh line of Q for the 8 bytes it uses, and the fixed order of
-// terms leaves no reuse of b or of Q's lines across i but WeightRows' copy.
+// Weighted sums of coordinates k0 .. k0 + count - 1 (lead + count <= 8 * NV)
+// over every pair, in pair order, vectorised across k: each of the NV vectors
+// of sums gets one term per pair. Vector v holds coordinates k0 - lead + 8 v
+// on; the lanes outside the run are masked. Q's rows come through rows,
+// copied or read in place.
 template <std::size_t NV>
 void weighted_block(const MatrixView& a, const MatrixView& b, const weighting::WeightRows& rows,
                     double* sums, std::size_t k0, std::size_t count, std::size_t lead,
                     std::size_t first, std::size_t end) {
-  // Q's next lines are requested this many pairs ahead: a new line per pair.
-  constexpr std::size_t kAhead = 16;
   const std::size_t dim = a.rows;
-  const std::size_t n_a = a.cols;
   const std::size_t n_b = b.cols;
-  const RunMasks<NV> mask(lead, count);
+  const __mmask8 head = static_cast<__mmask8>(0xFFU << lead);
+  const __mmask8 tail = first_lanes(lead + count - (NV - 1) * 8);
+  const auto mask = [head, tail](std::size_t v) KORVANE_ALWAYS_INLINE_LAMBDA {
+    return static_cast<__mmask8>((v == 0 ? head : 0xFF) & (v == NV - 1 ? tail : 0xFF));
+  };
+  // Unaligned intrinsics throughout: GCC for Windows does not align the
+  // stack to 64.
   __m512d acc[NV];
-  alignas(64) double spilled_sums[8 * (kSumsInMemory<NV> > 0 ? kSumsInMemory<NV> : 1)];
-  double* const spilled = unseen(spilled_sums);
   double* const out = lead_start(sums + k0, lead);
-  load_sums(out, mask, acc, spilled);
+  for_each_index<NV>([&](auto v) { acc[v] = _mm512_maskz_loadu_pd(mask(v), out + 8 * v); });
   const std::size_t stride = rows.stride();
-  const bool staged = rows.staged();
-  const std::size_t prefetched = !staged && n_b > kAhead ? n_b - kAhead : 0;
-  const bool ask_next_group = !staged && weighting::asks_for_next_group(NV, n_a, n_b);
-  constexpr bool point_in_registers = NV <= kPointRegisters;
+  const std::size_t prefetched =
+      rows.staged() ? 0 : n_b - (n_b < kTable.ahead ? n_b : kTable.ahead);
+  const bool ask_next_group = !rows.staged() && weighting::asks_for_next_group(NV, a.cols, n_b);
+  // Past point_registers vectors, point i is read from a copy in L1.
+  constexpr bool point_in_registers = NV <= kTable.point_registers;
   __m512d point[point_in_registers ? NV : 1];
   alignas(64) double point_copy[point_in_registers ? 1 : 8 * NV];
   for (std::size_t i = first; i < end; ++i) {
-    if (staged && rows.starts_group(i)) rows.stage(i, TransposedColumns{});
+    if (rows.staged() && rows.starts_group(i)) rows.stage(i);
     const double* ai = lead_start(a.data + i * dim + k0, lead);
     const double* weights = rows.weights(i);
     for_each_index<NV>([&](auto v) {
@@ -204,34 +73,22 @@ void weighted_block(const MatrixView& a, const MatrixView& b, const weighting::W
     // outer columns need masked loads, which are slower.
     const auto pair = [&](std::size_t j, auto outer) KORVANE_ALWAYS_INLINE_LAMBDA {
       const __m512d w = _mm512_set1_pd(weights[j * stride]);
-      // Read anew at every pair, not hoisted into registers.
-      const double* const copied = unseen(point_copy);
+      const double* const copied = unseen(point_copy);  // read anew at every pair
       for_each_index<NV>([&](auto v) {
         const __m512d bv = outer && (v == 0 || v == NV - 1)
                                ? _mm512_maskz_loadu_pd(mask(v), bj + 8 * v)
                                : _mm512_loadu_pd(bj + 8 * v);
-        __m512d lanes;
-        if constexpr (point_in_registers) {
-          lanes = point[v];
-        } else {
-          lanes = _mm512_loadu_pd(copied + 8 * v);
-        }
+        const __m512d lanes = point_in_registers ? point[v] : _mm512_loadu_pd(copied + 8 * v);
         const __m512d t = _mm512_sub_pd(lanes, bv);
-        const __m512d term = _mm512_mul_pd(_mm512_mul_pd(w, t), t);
-        if constexpr (held_in_memory<NV>(v)) {
-          double* const sum = spilled_at(spilled, v);
-          _mm512_storeu_pd(sum, _mm512_add_pd(_mm512_loadu_pd(sum), term));
-        } else {
-          acc[v] = _mm512_add_pd(acc[v], term);
-        }
+        acc[v] = _mm512_add_pd(acc[v], _mm512_mul_pd(_mm512_mul_pd(w, t), t));
       });
       bj += dim;
     };
     pair(0, std::true_type{});
     std::size_t j = 1;
-    std::size_t next_group_column = ask_next_group && i + 8 < n_a ? i % 8 : n_b;
+    std::size_t next_group_column = ask_next_group && i + 8 < a.cols ? i % 8 : n_b;
     for (; j < prefetched; ++j) {
-      tiling::prefetch(weights + (j + kAhead) * stride);
+      tiling::prefetch(weights + (j + kTable.ahead) * stride);
       if (j == next_group_column) {
         tiling::prefetch<2>(weights + 8 + j * stride);
         next_group_column += 8;
@@ -241,33 +98,25 @@ void weighted_block(const MatrixView& a, const MatrixView& b, const weighting::W
     for (; j + 1 < n_b; ++j) pair(j, std::false_type{});
     if (j < n_b) pair(j, std::true_type{});
   }
-  store_sums(out, mask, acc, spilled);
+  for_each_index<NV>([&](auto v) { _mm512_mask_storeu_pd(out + 8 * v, mask(v), acc[v]); });
 }
 
 }  // namespace
 
-// Correct for any D; the dispatcher sends D <= 4, and D <= 16 with few or
-// many columns of b, to the 256-bit loop.
+// Correct for any D; the dispatcher sends D <= 4, and D <= 16 with few
+// columns of b, to the 256-bit loop.
 void weighted_avx512(MatrixView a, MatrixView b, MatrixView Q, MatrixView c, std::size_t first,
                      std::size_t end) {
   // With D a multiple of 8, every column of b starts at the same place in a
-  // 64-byte line; the passes then start that many coordinates early (lanes
-  // masked off), so that all of b's loads are whole lines. That pays once
-  // point i is read from L1 beside b, and with few columns of b; elsewhere
-  // the vector more costs.
-  const bool whole_lines = a.rows > 8 * kPointRegisters || b.cols <= 16;
-  const std::size_t lead = a.rows % 8 == 0 && whole_lines
-                               ? reinterpret_cast<std::uintptr_t>(b.data) / sizeof(double) % 8
-                               : 0;
-  // A copy of Q's rows, each side by side, saves each pair a line of Q from
-  // L2 against the 8 D bytes of b it reads: groups of 2 pay up to D = 64,
-  // beyond it only groups of 4 or 8. Where b and a row's lines of Q fit 7/8 of
-  // L1 together, they stay there from row to row and the copy only costs.
-  const std::size_t row_bytes = b.cols * (a.rows * sizeof(double) + 64);
-  const bool fits_l1 = row_bytes <= l1_data_cache_bytes() / 8 * 7;
+  // line; past point_registers vectors the passes then start that many
+  // coordinates early (lanes masked off), so that all of b's loads are whole
+  // lines.
+  const bool whole_lines = a.rows % 8 == 0 && a.rows > 8 * kTable.point_registers;
+  const std::size_t lead =
+      whole_lines ? reinterpret_cast<std::uintptr_t>(b.data) / sizeof(double) % 8 : 0;
   alignas(64) double buffer[weighting::kStagedWeights];
-  const weighting::WeightRows rows(Q, buffer, fits_l1 ? 0 : a.rows <= 64 ? 2 : 4, true, first);
-  weighting::coordinate_passes<8, kSweepVectors, true>(
+  const weighting::WeightRows rows(Q, buffer, weighting::copies_rows(kTable, a, b), first);
+  weighting::coordinate_passes<8, kTable.sweep_vectors>(
       a, b,
       [&](auto nv, std::size_t k0, std::size_t count, std::size_t first_lead) {
         weighted_block<decltype(nv)::value>(a, b, rows, c.data, k0, count, first_lead, first, end);

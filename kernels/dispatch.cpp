@@ -55,8 +55,7 @@ void continue_weighted_coordinate_sums(InstructionSet isa, MatrixView a, MatrixV
       // long enough to pay for keeping a row's lines in L1 or for copying
       // rows in groups (see WeightRows); at D <= 4 one ymm chain beats one zmm
       // chain. Called from here, the two stack buffers are never live at once.
-      if (a.rows > 16 ||
-          (a.rows > 4 && b.cols >= 32 && b.cols <= weighting::kColumnsForGroupsOf2)) {
+      if (a.rows > 16 || (a.rows > 4 && b.cols >= 32)) {
         variants::weighted_avx512(a, b, Q, c, first, end);
       } else {
         variants::weighted_avx2(a, b, Q, c, first, end);

@@ -94,8 +94,8 @@ struct PairwiseTile {
   }
 };
 
-// 24 coordinates of c per pass over the pairs.
-constexpr std::size_t kWeightedVectors = 12;
+constexpr std::size_t kWeightedVectors = weighting::kNeonWeighted.sweep_vectors;
+constexpr std::size_t kAhead = weighting::kNeonWeighted.ahead;
 
 // Coordinates k0 .. k0 + 2 * NV (+ 1 when Odd) of c: NV vectors and, for an
 // odd count, one more coordinate in a scalar register, both summed in pair
@@ -117,7 +117,7 @@ void weighted_block(const MatrixView& a, const MatrixView& b, const MatrixView& 
     const double a_odd = Odd ? ai[2 * NV] : 0.0;
     const double* weights = Q.data + i;  // row i of Q, stride n_a
     for (std::size_t j = 0; j < n_b; ++j) {
-      if (j + 8 < n_b) tiling::prefetch(weights + (j + 8) * n_a);
+      if (j + kAhead < n_b) tiling::prefetch(weights + (j + kAhead) * n_a);
       const double w = weights[j * n_a];
       const float64x2_t wv = vdupq_n_f64(w);
       const double* bj = b.data + j * dim + k0;

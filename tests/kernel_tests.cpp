@@ -276,7 +276,7 @@ TEST_P(KernelTest, WeightedMatchesOracleOverShapes) {
     }
   }
   // Around the edges of the coordinate passes (full and partial last
-  // vectors), of the vectors held in registers and of the sums kept in memory.
+  // vectors, one sweep or several) and of point i's vectors held in registers.
   for (std::size_t dim : {56,  57,  95,  96,  97,  103, 104, 127, 128, 136, 191, 192,
                           193, 200, 224, 225, 232, 233, 263, 264, 265, 513, 1100}) {
     auto a = random_values(dim * 6, seed++, 10.0);
@@ -329,7 +329,7 @@ TEST_P(KernelTest, WeightedWithQsRowsCopiedInGroups) {
   // Up to 2048 columns of b a kernel may copy rows of Q in groups of 8, 4 or 2,
   // the first group cut short where Q starts inside a line; the row counts
   // leave a short last group too. Crosses the column counts at which the
-  // copy, and the choice of loop, change.
+  // copy's group size changes.
   unsigned seed = 5800;
   for (std::size_t dim : {5, 16, 24, 104}) {
     for (std::size_t n_a : {6, 13}) {
