@@ -29,12 +29,10 @@ __m256i first_lanes(std::size_t count) {
 // that pays; it must round exactly as _mm256_add_pd does.
 template <class Adds>
 struct PairwiseTile {
-  // 8 x 4 entries in 8 ymm accumulators: 8 lane points in two vectors.
-  static constexpr tiling::PairwiseTable kTable{8, 4};
+  static constexpr tiling::PairwiseTable kTable = tiling::kAvx2Pairwise;
   static constexpr std::size_t kLanes = kTable.lanes;
   static constexpr std::size_t kBroadcasts = kTable.broadcasts;
   static constexpr bool kMasked = true;
-  static constexpr bool kTransposed = false;
   static constexpr bool picks_points(int) { return false; }
   struct Sums {
     __m256d lo[kBroadcasts], hi[kBroadcasts];

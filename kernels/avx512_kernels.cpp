@@ -91,12 +91,10 @@ KORVANE_ALWAYS_INLINE __m512d subtract_broadcast(__m512d lanes, const double* br
 }
 
 struct PairwiseTile {
-  // 16 x 8 entries in 16 zmm accumulators: 16 lane points in two vectors.
-  static constexpr tiling::PairwiseTable kTable{16, 8};
+  static constexpr tiling::PairwiseTable kTable = tiling::kAvx512Pairwise;
   static constexpr std::size_t kLanes = kTable.lanes;
   static constexpr std::size_t kBroadcasts = kTable.broadcasts;
   static constexpr bool kMasked = true;
-  static constexpr bool kTransposed = true;
   static constexpr bool picks_points(int dim) { return dim >= 2 && dim < 8; }
   struct Sums {
     __m512d lo[kBroadcasts], hi[kBroadcasts];
@@ -127,19 +125,9 @@ struct PairwiseTile {
     });
   }
 
-  // Eight coordinates of eight points at a time through an 8 x 8 transpose;
-  // whole points of fewer than 8 coordinates through fixed permutes.
+  // Eight coordinates of eight points at a time through an 8 x 8 transpose.
   static void pack_full_panel(const double* points, std::size_t dim, std::size_t kc,
                               double* panel) {
-    const auto pack_short = [&](auto d) {
-      __m512d lanes[d][2];
-      pick_short_points<d>(points, lanes);
-      for (std::size_t k = 0; k < d; ++k) {
-        _mm512_store_pd(panel + k * kLanes, lanes[k][0]);
-        _mm512_store_pd(panel + k * kLanes + 8, lanes[k][1]);
-      }
-    };
-    if (kc == dim && with_count<2, 7>(dim, pack_short)) return;
     std::size_t k = 0;
     for (; k + 8 <= kc; k += 8) {
       for (std::size_t half = 0; half < kLanes; half += 8) {
@@ -201,26 +189,6 @@ struct PairwiseTile {
       _mm512_mask_storeu_pd(c + q * ldc + 8, first_lanes(m > 8 ? m - 8 : 0), s.hi[q]);
     }
   }
-  // Through an 8 x 8 transpose, so that C is still read and written along
-  // its columns.
-  static KORVANE_ALWAYS_INLINE void load_transposed(Sums& s, const double* c, std::size_t ldc) {
-    for (std::size_t l = 0; l < 8; ++l) {
-      s.lo[l] = _mm512_loadu_pd(c + l * ldc);
-      s.hi[l] = _mm512_loadu_pd(c + (l + 8) * ldc);
-    }
-    transpose8x8(s.lo);
-    transpose8x8(s.hi);
-  }
-  static KORVANE_ALWAYS_INLINE void store_transposed(const Sums& sums, double* c, std::size_t ldc) {
-    Sums s = sums;
-    transpose8x8(s.lo);
-    transpose8x8(s.hi);
-    for (std::size_t l = 0; l < 8; ++l) {
-      _mm512_storeu_pd(c + l * ldc, s.lo[l]);
-      _mm512_storeu_pd(c + (l + 8) * ldc, s.hi[l]);
-    }
-  }
-
   // One coordinate: 16 subtracts, multiplies and adds. With a's points in the
   // lanes and long sums, every other add goes to the multiply pipes, so that
   // all four pipes share the work (AMD Zen 4: two add, two multiply/FMA);

@@ -30,14 +30,12 @@ namespace korvane::variants {
 namespace {
 
 struct PairwiseTile {
-  // 8 x 6 entries in 24 q registers (see above).
-  static constexpr tiling::PairwiseTable kTable{8, 6};
+  static constexpr tiling::PairwiseTable kTable = tiling::kNeonPairwise;
   static constexpr std::size_t kLanes = kTable.lanes;
   static constexpr std::size_t kBroadcasts = kTable.broadcasts;
   static constexpr std::size_t kVectors = kLanes / 2;
   // No masked loads or stores: edge tiles go through a stack tile.
   static constexpr bool kMasked = false;
-  static constexpr bool kTransposed = false;
   static constexpr bool picks_points(int) { return false; }
   struct Sums {
     float64x2_t acc[kBroadcasts][kVectors];

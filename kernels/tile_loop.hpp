@@ -10,8 +10,8 @@
 // only ever computes a whole tile; an edge tile is computed into a stack tile
 // and only its entries are copied out, unless the tile has a masked form.
 //
-// A Tile gives kTable (a PairwiseTable), kMasked, kTransposed, picks_points
-// and its accumulators Sums, with entry (l, q) of a tile at c[l + q * ldc]:
+// A Tile gives kTable (its level's PairwiseTable), kMasked, picks_points and
+// its accumulators Sums, with entry (l, q) of a tile at c[l + q * ldc]:
 //   pack_full_panel(points, dim, kc, panel): coordinate k of point l
 //     (points[l * dim + k]) to panel[k * lanes + l], for kc coordinates;
 //   lane(panel, k, v): vector v of packed coordinate k;
@@ -20,8 +20,7 @@
 //     vectors, columns[q][k] broadcast q's coordinate; a's coordinate first;
 //   load(sums, c, ldc) and store(sums, c, ldc): a whole tile;
 //   with kMasked, load_masked and store_masked(sums, c, ldc, m, n): entries
-//     l < m, q < n only; with kTransposed, load_transposed and
-//     store_transposed(sums, c, ldc): a whole tile at c[q + l * ldc];
+//     l < m, q < n only;
 //   with picks_points(KD), run_points<KD>(points, columns, c, ldc, n): a
 //     whole tile of fresh sums, its lane points (points[l * KD + k]) unpacked.
 //
@@ -42,29 +41,11 @@
 #include "distance_kernels.hpp"
 #include "exact_arithmetic.hpp"
 #include "kernel_variants.hpp"
+#include "pairwise_tables.hpp"
 #include "unrolled.hpp"
 
 namespace korvane::tiling {
 namespace {
-
-// The constants of one level's pairwise kernel.
-struct PairwiseTable {
-  std::size_t lanes;       // packed points per tile: the lane vectors of a coordinate
-  std::size_t broadcasts;  // broadcast points per tile: as many as registers allow
-  // The packing buffer in doubles: 16 KB of stack, whatever the input size.
-  std::size_t panel_doubles = 2048;
-  // Sums of at most this many coordinates are unrolled and start from their
-  // first square; with b this short and few points of b, a is read unpacked.
-  std::size_t short_sum = 8;
-  // b's points go in the lanes when b has at most this many (and a more).
-  std::size_t b_in_lanes_max = 2 * lanes;
-  // Chunks from which packing asks for the next group's coordinates.
-  std::size_t pack_ahead_from = 16;
-  // Chunks from which tiles of b's points spread their requests (see sweep).
-  std::size_t spread_from = 64;
-  // Shares of L2 for a block's chunk: one chunk, more than one; the strip's.
-  std::size_t block_share = 2, chunked_block_share = 4, strip_share = 4;
-};
 
 template <class T>
 constexpr T smaller(T x, T y) {
@@ -82,35 +63,6 @@ inline void prefetch(const double* address) {
 #else
   static_cast<void>(address);
 #endif
-}
-
-// count doubles from address; one request per 64-byte line.
-inline void prefetch_run_to_l2(const double* address, std::size_t count) {
-  for (std::size_t e = 0; e < count; e += 8) prefetch<2>(address + e);
-  prefetch<2>(address + count - 1);
-}
-
-// The loop sizes for dim coordinates, packed_cols lane points and an L2 of
-// l2_bytes. A block's chunk of streamed columns fills a share of L2, so that
-// later lane groups find it there; with several chunks, a strip's entries in
-// the block fill a quarter, so that a later chunk finds its sums there too.
-struct Blocks {
-  std::size_t chunk, group, block, strip;
-};
-inline Blocks blocks_for(const PairwiseTable& t, std::size_t dim, std::size_t packed_cols,
-                         std::size_t l2_bytes) {
-  const std::size_t chunk = t.panel_doubles / t.lanes;
-  const std::size_t first_chunk = smaller(dim, chunk);
-  // With a short sum, several panels share the buffer, so that each group of
-  // broadcast columns meets many lane points before moving on.
-  const std::size_t group = t.panel_doubles / (t.lanes * first_chunk) * t.lanes;
-  const bool chunked = dim > chunk;
-  const std::size_t share = chunked ? t.chunked_block_share : t.block_share;
-  const std::size_t block_tiles = l2_bytes / share / (first_chunk * sizeof(double)) / t.broadcasts;
-  const std::size_t block = (block_tiles > 0 ? block_tiles : 1) * t.broadcasts;
-  const std::size_t strip_groups = l2_bytes / t.strip_share / (block * sizeof(double)) / group;
-  const std::size_t strip = chunked ? (strip_groups > 0 ? strip_groups : 1) * group : packed_cols;
-  return {chunk, group, block, strip};
 }
 
 // step(k, false) for k = first .. steps - 1. With next (the next tile's
@@ -165,30 +117,16 @@ KORVANE_ALWAYS_INLINE void run_tile(std::size_t kc, const Lane& lane, const doub
   const auto chunk = [&](const auto& load, const auto& store) KORVANE_ALWAYS_INLINE_LAMBDA {
     run_chunk<Tile, KD, BInLanes>(kc, lane, columns, continue_sums, next, load, store);
   };
-  if constexpr (!BInLanes) {
-    // Whole vectors where they fit: masked moves are slow on some CPUs. One
-    // chunk for both, so that the step is compiled once.
-    const bool full = m == lanes && n == broadcasts;
-    if (full || Tile::kMasked) {
-      return chunk(
-          [&](Sums& s) {
-            if (full) return Tile::load(s, c, ldc);
-            if constexpr (Tile::kMasked) Tile::load_masked(s, c, ldc, m, n);
-          },
-          [&](const Sums& s) {
-            if (full) return Tile::store(s, c, ldc);
-            if constexpr (Tile::kMasked) Tile::store_masked(s, c, ldc, m, n);
-          });
+  if constexpr (!BInLanes && Tile::kMasked) {
+    chunk([&](Sums& s) { Tile::load_masked(s, c, ldc, m, n); },
+          [&](const Sums& s) { Tile::store_masked(s, c, ldc, m, n); });
+  } else {
+    if (!BInLanes && m == lanes && n == broadcasts) {
+      return chunk([&](Sums& s) { Tile::load(s, c, ldc); },
+                   [&](const Sums& s) { Tile::store(s, c, ldc); });
     }
-  }
-  if constexpr (BInLanes && Tile::kTransposed) {
-    if (m == lanes && n == broadcasts) {
-      return chunk([&](Sums& s) { Tile::load_transposed(s, c, ldc); },
-                   [&](const Sums& s) { Tile::store_transposed(s, c, ldc); });
-    }
-  }
-  if constexpr (BInLanes || !Tile::kMasked) {
-    // Entries outside the tile start from zero and are never stored.
+    // Transposed (b in the lanes) or without masks: a stack tile, whose
+    // entries outside the tile start from zero and are never stored.
     alignas(64) double staged[lanes * broadcasts];
     const auto entry = [&](std::size_t l, std::size_t q) -> double& {
       return c[BInLanes ? q + l * ldc : l + q * ldc];
@@ -209,20 +147,12 @@ KORVANE_ALWAYS_INLINE void run_tile(std::size_t kc, const Lane& lane, const doub
 }
 
 // Packs coordinates k0 .. k0 + kc - 1 of points first .. first + count - 1,
-// zero for the lanes past count, and asks for the same coordinates of the
-// next count points meanwhile: with long sums the packed side streams from
-// memory.
+// zero for the lanes past count.
 template <class Tile>
 void pack_panels(const MatrixView& points, std::size_t first, std::size_t count, std::size_t k0,
                  std::size_t kc, double* buffer) {
   constexpr std::size_t lanes = Tile::kTable.lanes;
   const std::size_t dim = points.rows;
-  const std::size_t ahead =
-      kc >= Tile::kTable.pack_ahead_from ? smaller(count, points.cols - first - count) : 0;
-  for (std::size_t point = first + count; point < first + count + ahead; ++point) {
-    const double* src = points.data + point * dim + k0;
-    for (std::size_t k = 0; k < kc; k += 8) prefetch(src + k);
-  }
   for (std::size_t p = 0; p * lanes < count; ++p) {
     double* panel = buffer + p * lanes * kc;
     if (count - p * lanes >= lanes) {
@@ -256,16 +186,12 @@ KORVANE_ALWAYS_INLINE void sweep(std::size_t kc, const double* buffer, std::size
     };
     const double* columns[broadcasts];
     tile_columns(r0, columns);
-    // The next tile's columns are separate short runs that the hardware
-    // prefetchers pick up late. Long runs of a's points (b in the lanes)
-    // come from L3 or memory and are asked for line by line as the tile
-    // runs; short ones, and b's columns (in L2 by the blocks), at once.
+    // With b in the lanes, long runs of a's points come from L3 or memory as
+    // separate short runs that the hardware prefetchers pick up late: the
+    // next tile's are asked for line by line as the tile runs.
     const bool spread = BInLanes && kc >= Tile::kTable.spread_from && r0 + broadcasts < r_end;
     const double* next[broadcasts];
     if (spread) tile_columns(r0 + broadcasts, next);
-    for (std::size_t r = r0 + broadcasts; !spread && r < smaller(r0 + 2 * broadcasts, r_end); ++r) {
-      prefetch_run_to_l2(streamed.data + r * dim + k0, kc);
-    }
     // The partial sums a tile continues are not asked for: the strips keep
     // them in L2.
     for (std::size_t p = 0; p * lanes < count; ++p) {
@@ -317,7 +243,6 @@ void pairwise_tiled(const MatrixView& a, const MatrixView& b, const MatrixView& 
   const MatrixView& streamed = BInLanes ? a : b;
   const std::size_t dim = a.rows;
   const Blocks s = blocks_for(Tile::kTable, dim, packed.cols, l2_bytes);
-  constexpr std::size_t full_chunk = Tile::kTable.panel_doubles / Tile::kTable.lanes;
   alignas(64) double buffer[Tile::kTable.panel_doubles];
   for (std::size_t r_begin = 0; r_begin < streamed.cols; r_begin += s.block) {
     const std::size_t r_end = smaller(r_begin + s.block, streamed.cols);
@@ -328,14 +253,12 @@ void pairwise_tiled(const MatrixView& a, const MatrixView& b, const MatrixView& 
         for (std::size_t first = s_begin; first < s_end; first += s.group) {
           const std::size_t count = smaller(s.group, s_end - first);
           pack_panels<Tile>(packed, first, count, k0, kc, buffer);
-          // Short sums unrolled completely; a full chunk by the compiler.
+          // Short sums unrolled completely.
           const auto run = [&](auto kd) {
             sweep<Tile, static_cast<int>(decltype(kd)::value), BInLanes>(
                 kc, buffer, first, count, streamed, r_begin, r_end, k0, C, k0 > 0);
           };
-          if (kc == full_chunk) {
-            run(std::integral_constant<std::size_t, full_chunk>{});
-          } else if (!variants::with_count<1, Tile::kTable.short_sum>(kc, run)) {
+          if (!variants::with_count<1, Tile::kTable.short_sum>(kc, run)) {
             run(std::integral_constant<std::size_t, 0>{});
           }
         }
