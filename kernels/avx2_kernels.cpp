@@ -96,7 +96,7 @@ void weighted_avx2(MatrixView a, MatrixView b, MatrixView Q, MatrixView c, std::
   alignas(64) double buffer[weighting::kStagedWeights];
   // Copied rows side by side pay from four vectors of sums (see WeightRows).
   const weighting::WeightRows rows(Q, buffer, 0, a.rows > 12, first);
-  weighting::coordinate_passes<4, 8>(
+  weighting::coordinate_passes<tables::kAvx2Pass.lanes, tables::kAvx2Pass.vectors>(
       a, b, [&](auto nv, std::size_t k0, std::size_t count, std::size_t) {
         if (rows.staged()) {
           weighted_block<decltype(nv)::value, true>(a, b, rows, c.data, k0, count, first, end);

@@ -30,7 +30,8 @@ __m256i first_lanes(std::size_t count) {
 template <class Adds>
 struct PairwiseTile {
   // 8 x 4 entries in 8 ymm accumulators: 8 lane points in two vectors.
-  static constexpr tiling::PairwiseTable kTable{8, 4};
+  static constexpr tiling::PairwiseTable kTable{tables::kAvx2Tile.lanes,
+                                                tables::kAvx2Tile.broadcasts};
   static constexpr std::size_t kLanes = kTable.lanes;
   static constexpr std::size_t kBroadcasts = kTable.broadcasts;
   static constexpr bool kMasked = true;

@@ -92,7 +92,8 @@ KORVANE_ALWAYS_INLINE __m512d subtract_broadcast(__m512d lanes, const double* br
 
 struct PairwiseTile {
   // 16 x 8 entries in 16 zmm accumulators: 16 lane points in two vectors.
-  static constexpr tiling::PairwiseTable kTable{16, 8};
+  static constexpr tiling::PairwiseTable kTable{tables::kAvx512Tile.lanes,
+                                                tables::kAvx512Tile.broadcasts};
   static constexpr std::size_t kLanes = kTable.lanes;
   static constexpr std::size_t kBroadcasts = kTable.broadcasts;
   static constexpr bool kMasked = true;

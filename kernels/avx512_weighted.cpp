@@ -33,9 +33,9 @@ T* lead_start(T* p, std::size_t lead) {
 // their lead: b, read again for every i, comes from L2 once it outgrows L1,
 // and L2 feeds a sweep of slices of b's columns slower than one that reads b
 // end to end. Where one sweep cannot cover D, equal sweeps beat a short rest.
-constexpr std::size_t kPointRegisters = 12;
-constexpr std::size_t kSumRegisters = 28;
-constexpr std::size_t kSweepVectors = 33;
+constexpr std::size_t kPointRegisters = tables::kAvx512PointRegisters;
+constexpr std::size_t kSumRegisters = tables::kAvx512SumRegisters;
+constexpr std::size_t kSweepVectors = tables::kAvx512Pass.vectors;
 
 // WeightRows' copy of a group of more than 2 rows of Q, 8 columns at a time:
 // each column's rows in one masked load, an 8 x 8 transpose (rows 4-7

@@ -31,7 +31,8 @@ namespace {
 
 struct PairwiseTile {
   // 8 x 6 entries in 24 q registers (see above).
-  static constexpr tiling::PairwiseTable kTable{8, 6};
+  static constexpr tiling::PairwiseTable kTable{tables::kNeonTile.lanes,
+                                                tables::kNeonTile.broadcasts};
   static constexpr std::size_t kLanes = kTable.lanes;
   static constexpr std::size_t kBroadcasts = kTable.broadcasts;
   static constexpr std::size_t kVectors = kLanes / 2;
@@ -95,7 +96,7 @@ struct PairwiseTile {
 };
 
 // 24 coordinates of c per pass over the pairs.
-constexpr std::size_t kWeightedVectors = 12;
+constexpr std::size_t kWeightedVectors = tables::kNeonPass.vectors;
 
 // Coordinates k0 .. k0 + 2 * NV (+ 1 when Odd) of c: NV vectors and, for an
 // odd count, one more coordinate in a scalar register, both summed in pair

@@ -41,6 +41,7 @@
 
 #include "distance_kernels.hpp"
 #include "exact_arithmetic.hpp"
+#include "kernel_tables.hpp"
 #include "kernel_variants.hpp"
 #include "unrolled.hpp"
 

@@ -24,6 +24,7 @@
 #include "kernel_variants.hpp"
 #include "reference_loops.hpp"
 #include "smallest_per_column.hpp"
+#include "tile_loop.hpp"
 
 namespace {
 
@@ -166,17 +167,63 @@ class KernelTest : public ::testing::TestWithParam<InstructionSet> {
   }
 };
 
-// Dimensions and counts that land on and beside every register-tile, panel
-// and chunk edge of the vector variants, and the tails after them.
-const std::size_t kDims[] = {1, 2, 3, 4, 5, 7, 8, 9, 15, 16, 17, 31, 32, 33, 63, 64, 65, 100, 129};
-const std::size_t kCounts[] = {1, 2, 3, 4, 5, 7, 8, 9, 15, 16, 17, 23, 24, 25, 33, 47, 64, 65};
+// c - 1, c, c + 1 and c + 8 for each constant c: sorted, positive, each once.
+std::vector<std::size_t> boundary_sizes(const std::vector<std::size_t>& constants) {
+  std::set<std::size_t> sizes;
+  for (std::size_t c : constants) {
+    for (std::size_t s : {c - 1, c, c + 1, c + 8}) {
+      if (s > 0 && s <= c + 8) sizes.insert(s);
+    }
+  }
+  return {sizes.begin(), sizes.end()};
+}
 
+std::vector<std::size_t> joined(std::vector<std::size_t> sizes, std::vector<std::size_t> more) {
+  sizes.insert(sizes.end(), more.begin(), more.end());
+  std::sort(sizes.begin(), sizes.end());
+  sizes.erase(std::unique(sizes.begin(), sizes.end()), sizes.end());
+  return sizes;
+}
+
+// The constants on which each level's loops turn, and so the shapes at which
+// they are tested: the pairwise table, and the coordinate counts at which
+// the weighted loops change (lanes, passes, one and two, and registers).
+// The scalar variant, which has none, takes the AVX2 ones.
+struct Level {
+  korvane::tiling::PairwiseTable pairwise;
+  std::vector<std::size_t> weighted;
+};
+Level level_of(InstructionSet isa) {
+  namespace t = korvane::tables;
+  const auto passes = [](t::PassShape p) {
+    return std::vector<std::size_t>{p.lanes, p.lanes * p.vectors, 2 * p.lanes * p.vectors};
+  };
+  switch (isa) {
+    case InstructionSet::avx512:
+      // Up to 16 coordinates the AVX2 loop runs.
+      return {{t::kAvx512Tile.lanes, t::kAvx512Tile.broadcasts},
+              joined(joined(passes(t::kAvx512Pass), passes(t::kAvx2Pass)),
+                     {2 * t::kAvx512Pass.lanes, t::kAvx512Pass.lanes * t::kAvx512PointRegisters,
+                      t::kAvx512Pass.lanes * t::kAvx512SumRegisters})};
+    case InstructionSet::neon:
+      return {{t::kNeonTile.lanes, t::kNeonTile.broadcasts}, passes(t::kNeonPass)};
+    default:
+      return {{t::kAvx2Tile.lanes, t::kAvx2Tile.broadcasts}, passes(t::kAvx2Pass)};
+  }
+}
+
+// Sums that end on and beside every chunk edge and the thresholds of the
+// sum length; counts on and beside the tile edges and the choice of side.
 TEST_P(KernelTest, PairwiseMatchesOracleOverShapes) {
+  const korvane::tiling::PairwiseTable t = level_of(GetParam()).pairwise;
+  const auto dims = joined(
+      {1, 2, 3, 100},
+      boundary_sizes({t.short_sum, t.pack_ahead_from, t.spread_from, t.panel_doubles / t.lanes}));
+  const auto counts = boundary_sizes({t.broadcasts, t.lanes, t.b_in_lanes_max});
   unsigned seed = 1;
-  for (std::size_t dim : kDims) {
-    for (std::size_t n_a : kCounts) {
-      for (std::size_t n_b :
-           {std::size_t{1}, std::size_t{7}, std::size_t{8}, std::size_t{9}, n_a + 3}) {
+  for (std::size_t dim : dims) {
+    for (std::size_t n_a : joined(counts, {1, 2})) {
+      for (std::size_t n_b : joined(counts, {1})) {
         auto a = random_values(dim * n_a, seed++, dim % 2 ? 1e3 : 0.0);
         auto b = random_values(dim * n_b, seed++, dim % 2 ? 1e3 : 0.0);
         expect_pairwise_matches(a, b, dim, n_a, n_b);
@@ -185,23 +232,31 @@ TEST_P(KernelTest, PairwiseMatchesOracleOverShapes) {
   }
 }
 
-TEST_P(KernelTest, PairwiseMatchesOracleForLargeShapes) {
-  // Long k-sums cross many chunks; wide and tall results cross many panels.
-  // Full tiles of b's points continue chunks (264, 40, 20), and last chunks
-  // of 1 to 8 coordinates continue (257, 264). With the blocks sized for an
-  // L2 of 16 KB, the shapes also cross blocks of the streamed side and, with
-  // long sums, strips of the packed side, whatever this machine's L2.
-  const std::size_t shapes[][3] = {{1100, 19, 11}, {1024, 16, 8},   {300, 70, 41},   {2, 700, 300},
-                                   {3, 1000, 8},   {128, 300, 16},  {5, 33, 520},    {8, 517, 9},
-                                   {40, 3, 600},   {129, 20, 2100}, {300, 150, 530}, {264, 40, 20},
-                                   {257, 21, 9}};
-  unsigned seed = 1000;
-  for (const auto& s : shapes) {
-    auto a = random_values(s[0] * s[1], seed++);
-    auto b = random_values(s[0] * s[2], seed++);
-    for (std::size_t l2 : {korvane::l2_cache_bytes(), std::size_t{16} << 10}) {
-      expect_pairwise_matches(a, b, s[0], s[1], s[2], false, l2);
+// With the blocks sized for an L2 of 16 KB, counts on and beside the edges
+// of the groups, strips and blocks that blocks_for gives: short sums in
+// several panels, sums of two chunks, b's points in the lanes, many chunks.
+TEST_P(KernelTest, PairwiseMatchesOracleAtBlockEdges) {
+  const korvane::tiling::PairwiseTable t = level_of(GetParam()).pairwise;
+  const std::size_t l2 = std::size_t{16} << 10;
+  const std::size_t chunk = t.panel_doubles / t.lanes;
+  std::vector<std::array<std::size_t, 3>> shapes = {{3 * chunk + 1, t.lanes + 3, t.broadcasts + 3}};
+  for (std::size_t dim : {std::size_t{3}, t.short_sum, t.short_sum + 1, chunk + 1}) {
+    const auto s = korvane::tiling::blocks_for(t, dim, 0, l2);
+    for (std::size_t n_a : boundary_sizes({s.group, dim > chunk ? s.strip : s.group})) {
+      shapes.push_back({dim, n_a, s.block + 1});
     }
+    for (std::size_t n_b : boundary_sizes({s.block})) shapes.push_back({dim, s.group + 1, n_b});
+  }
+  const std::size_t few = t.b_in_lanes_max;
+  const std::size_t block = korvane::tiling::blocks_for(t, chunk + 1, few, l2).block;
+  for (std::size_t n_a : boundary_sizes({(few / block + 1) * block})) {
+    shapes.push_back({chunk + 1, n_a, few});
+  }
+  unsigned seed = 1000;
+  for (const auto& [dim, n_a, n_b] : shapes) {
+    auto a = random_values(dim * n_a, seed++);
+    auto b = random_values(dim * n_b, seed++);
+    expect_pairwise_matches(a, b, dim, n_a, n_b, false, l2);
   }
 }
 
@@ -263,26 +318,23 @@ TEST_P(KernelTest, PairwiseOverflowGivesPositiveInfinity) {
   expect_pairwise_matches(a, b, 5, 1, 1);
 }
 
+// Around the edges of the coordinate passes (full and partial last
+// vectors), of the vectors held in registers and of the sums kept in memory.
 TEST_P(KernelTest, WeightedMatchesOracleOverShapes) {
   unsigned seed = 5000;
-  for (std::size_t dim : kDims) {
-    for (std::size_t n_a : {1, 2, 5, 8, 17}) {
-      for (std::size_t n_b : {1, 3, 9, 16, 17, 40}) {
-        auto a = random_values(dim * n_a, seed++);
-        auto b = random_values(dim * n_b, seed++);
+  for (std::size_t dim :
+       joined({1, 2, 3, 100, 1100}, boundary_sizes(level_of(GetParam()).weighted))) {
+    const bool long_sum = dim > 64;
+    for (std::size_t n_a :
+         long_sum ? std::vector<std::size_t>{6} : std::vector<std::size_t>{1, 2, 5, 8, 17}) {
+      for (std::size_t n_b : long_sum ? std::vector<std::size_t>{21}
+                                      : std::vector<std::size_t>{1, 3, 9, 16, 17, 40}) {
+        auto a = random_values(dim * n_a, seed++, long_sum ? 10.0 : 0.0);
+        auto b = random_values(dim * n_b, seed++, long_sum ? 10.0 : 0.0);
         auto Q = random_values(n_a * n_b, seed++);
         expect_weighted_matches(a, b, Q, dim, n_a, n_b);
       }
     }
-  }
-  // Around the edges of the coordinate passes (full and partial last
-  // vectors), of the vectors held in registers and of the sums kept in memory.
-  for (std::size_t dim : {56,  57,  95,  96,  97,  103, 104, 127, 128, 136, 191, 192,
-                          193, 200, 224, 225, 232, 233, 263, 264, 265, 513, 1100}) {
-    auto a = random_values(dim * 6, seed++, 10.0);
-    auto b = random_values(dim * 21, seed++, 10.0);
-    auto Q = random_values(6 * 21, seed++);
-    expect_weighted_matches(a, b, Q, dim, 6, 21);
   }
 }
 
