@@ -382,10 +382,12 @@ TEST_P(KernelTest, WeightedWithQsRowsCopiedInGroups) {
   // the first group cut short where Q starts inside a line; the row counts
   // leave a short last group too. Crosses the column counts at which the
   // copy, and the choice of loop, change.
+  constexpr std::size_t kStaged = korvane::weighting::kStagedWeights;
   unsigned seed = 5800;
   for (std::size_t dim : {5, 16, 24, 104}) {
     for (std::size_t n_a : {6, 13}) {
-      for (std::size_t n_b : {128, 129, 512, 513, 1024, 1025, 2048, 2049}) {
+      for (std::size_t n_b :
+           joined({128, 129}, boundary_sizes({kStaged / 8, kStaged / 4, kStaged / 2}))) {
         expect_weighted_matches_with_q_at({0, 5}, dim, n_a, n_b, seed += 3);
       }
     }
