@@ -92,44 +92,35 @@ struct PointSets {
   ArrayPtr q = make_double(n_a, n_b, q_values);
 };
 
-TEST(GatewayCallForms, DistancesBetweenTwoSets) {
+// Each call form, and with no output asked the result still in slot one.
+TEST(GatewayCallForms, EachFormGivesThePlainLoopsBits) {
   PointSets p;
-  const auto outcome = call(1, {p.a.get(), p.b.get()});
-  expect_result(outcome, p.n_a, p.n_b,
-                reference::pairwise(p.a_values.data(), p.b_values.data(), p.dim, p.n_a, p.n_b));
-}
-
-TEST(GatewayCallForms, DistancesWithinOneSetAndEmptyBAgree) {
-  PointSets p;
-  const auto expected =
-      reference::pairwise(p.a_values.data(), p.a_values.data(), p.dim, p.n_a, p.n_a);
-  expect_result(call(1, {p.a.get()}), p.n_a, p.n_a, expected);
   ArrayPtr empty = make_double(0, 0);
-  expect_result(call(1, {p.a.get(), empty.get()}), p.n_a, p.n_a, expected);
-}
-
-TEST(GatewayCallForms, WeightedSums) {
-  PointSets p;
-  expect_result(call(1, {p.a.get(), p.b.get(), p.q.get()}), p.dim, 1,
-                reference::weighted(p.a_values.data(), p.b_values.data(), p.q_values.data(), p.dim,
-                                    p.n_a, p.n_b));
-  // With b empty, Q must be n_a x n_a.
   auto square = sequence(p.n_a * p.n_a, 1.0, 0.5);
   ArrayPtr q_square = make_double(p.n_a, p.n_a, square);
-  ArrayPtr empty = make_double(0, 0);
-  expect_result(call(1, {p.a.get(), empty.get(), q_square.get()}), p.dim, 1,
-                reference::weighted(p.a_values.data(), p.a_values.data(), square.data(), p.dim,
-                                    p.n_a, p.n_a));
+  const double* a = p.a_values.data();
+  const auto between = reference::pairwise(a, p.b_values.data(), p.dim, p.n_a, p.n_b);
+  const auto within = reference::pairwise(a, a, p.dim, p.n_a, p.n_a);
+  const auto weighted =
+      reference::weighted(a, p.b_values.data(), p.q_values.data(), p.dim, p.n_a, p.n_b);
+  const auto weighted_within = reference::weighted(a, a, square.data(), p.dim, p.n_a, p.n_a);
+  const struct {
+    int nlhs;
+    std::vector<const mxArray*> args;
+    std::size_t rows, cols;
+    const std::vector<double>& expected;
+  } forms[] = {{1, {p.a.get(), p.b.get()}, p.n_a, p.n_b, between},
+               {0, {p.a.get(), p.b.get()}, p.n_a, p.n_b, between},
+               {1, {p.a.get()}, p.n_a, p.n_a, within},
+               {1, {p.a.get(), empty.get()}, p.n_a, p.n_a, within},
+               {1, {p.a.get(), p.b.get(), p.q.get()}, p.dim, 1, weighted},
+               {0, {p.a.get(), p.b.get(), p.q.get()}, p.dim, 1, weighted},
+               {1, {p.a.get(), empty.get(), q_square.get()}, p.dim, 1, weighted_within}};
+  for (const auto& form : forms) {
+    expect_result(call(form.nlhs, form.args), form.rows, form.cols, form.expected);
+  }
+  // With b empty, Q must be n_a x n_a.
   expect_error(call(1, {p.a.get(), empty.get(), p.q.get()}), kWrongQ);
-}
-
-TEST(GatewayCallForms, NoOutputAskedStillFillsSlotOne) {
-  PointSets p;
-  expect_result(call(0, {p.a.get(), p.b.get()}), p.n_a, p.n_b,
-                reference::pairwise(p.a_values.data(), p.b_values.data(), p.dim, p.n_a, p.n_b));
-  const auto weighted = call(0, {p.a.get(), p.b.get(), p.q.get()});
-  ASSERT_NE(weighted.slot, nullptr);
-  EXPECT_EQ(weighted.slot->rows, p.dim);
 }
 
 TEST(GatewayCounts, UsageForWrongArgumentOrOutputCounts) {
@@ -182,12 +173,12 @@ TEST(GatewayShapes, EmptyBOfAnyShapeOrClassStandsForA) {
 
 TEST(GatewayShapes, WrongQDimensions) {
   PointSets p;
-  ArrayPtr transposed = make_double(p.n_b, p.n_a);
-  expect_error(call(1, {p.a.get(), p.b.get(), transposed.get()}), kWrongQ);
-  ArrayPtr wrong_rows = make_double(p.n_a + 1, p.n_b);
-  expect_error(call(1, {p.a.get(), p.b.get(), wrong_rows.get()}), kWrongQ);
-  ArrayPtr wrong_cols = make_double(p.n_a, p.n_b + 1);
-  expect_error(call(1, {p.a.get(), p.b.get(), wrong_cols.get()}), kWrongQ);
+  // Transposed, a row more, a column more.
+  for (const auto& [rows, cols] :
+       {std::pair{p.n_b, p.n_a}, {p.n_a + 1, p.n_b}, {p.n_a, p.n_b + 1}}) {
+    ArrayPtr q = make_double(rows, cols);
+    expect_error(call(1, {p.a.get(), p.b.get(), q.get()}), kWrongQ);
+  }
 }
 
 TEST(GatewayShapes, EmptyPointSets) {
