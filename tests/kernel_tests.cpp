@@ -366,23 +366,29 @@ TEST_P(KernelTest, WeightedWithBAtEveryPlaceInALine) {
   }
 }
 
-TEST_P(KernelTest, WeightedWithQsRowsCopiedInGroups) {
-  // Up to kStagedWeights / 2 columns of b a kernel may copy rows of Q in
-  // groups of 8, 4 or 2, the first group cut short where Q starts inside a
-  // line; the row counts leave a short last group too. With n_a = 256, Q's
-  // columns lie a multiple of 2 KB apart and its rows are always copied.
-  constexpr std::size_t kStaged = korvane::weighting::kStagedWeights;
-  const auto edges = boundary_sizes({kStaged / 8, kStaged / 4, kStaged / 2});
+TEST_P(KernelTest, WeightedWithQsColumnsAMultipleOf2KBApart) {
+  // n_a = 256: the kernels may copy rows of Q in groups of 8, 4 or 2 (as n_b
+  // allows) that start at Q's lines, wherever Q starts within one.
   unsigned seed = 5700;
-  for (std::size_t dim : {3, 5, 16, 24, 104}) {
-    for (std::size_t n_a : {6, 13, 256}) {
-      for (std::size_t n_b : joined(edges, n_a == 256 ? std::vector<std::size_t>{1, 3}
-                                                      : std::vector<std::size_t>{128, 129})) {
-        if (n_a == 256) {
-          expect_weighted_matches_with_q_at({0, 3, 7}, dim, n_a, n_b, seed += 3);
-        } else {
-          expect_weighted_matches_with_q_at({0, 5}, dim, n_a, n_b, seed += 3);
-        }
+  for (std::size_t dim : {3, 16, 24, 104}) {
+    for (std::size_t n_b : {1, 3, 512, 513, 1024, 1025, 2049}) {
+      expect_weighted_matches_with_q_at({0, 3, 7}, dim, 256, n_b, seed += 3);
+    }
+  }
+}
+
+TEST_P(KernelTest, WeightedWithQsRowsCopiedInGroups) {
+  // Up to 2048 columns of b a kernel may copy rows of Q in groups of 8, 4 or 2,
+  // the first group cut short where Q starts inside a line; the row counts
+  // leave a short last group too. Crosses the column counts at which the
+  // copy, and the choice of loop, change.
+  constexpr std::size_t kStaged = korvane::weighting::kStagedWeights;
+  unsigned seed = 5800;
+  for (std::size_t dim : {5, 16, 24, 104}) {
+    for (std::size_t n_a : {6, 13}) {
+      for (std::size_t n_b :
+           joined({128, 129}, boundary_sizes({kStaged / 8, kStaged / 4, kStaged / 2}))) {
+        expect_weighted_matches_with_q_at({0, 5}, dim, n_a, n_b, seed += 3);
       }
     }
   }
