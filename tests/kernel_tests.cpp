@@ -134,26 +134,31 @@ class KernelTest : public ::testing::TestWithParam<InstructionSet> {
     expect_continued_matches(av, bv, view(Q, n_a, n_b), expected);
   }
 
-  // The same with random values and Q starting at each of the given places
-  // in a 64-byte line, NaN around it.
-  void expect_weighted_matches_with_q_at(std::initializer_list<std::size_t> places, std::size_t dim,
-                                         std::size_t n_a, std::size_t n_b, unsigned seed) {
+  // The same with random values, b (with b_moves) or Q starting at each of
+  // the given places in a 64-byte line, NaN just before and after it: loops
+  // that align their loads must not let anything beside it in.
+  void expect_weighted_matches_at(std::initializer_list<std::size_t> places, bool b_moves,
+                                  std::size_t dim, std::size_t n_a, std::size_t n_b,
+                                  unsigned seed) {
     auto a = random_values(dim * n_a, seed);
-    auto b = random_values(dim * n_b, seed + 1);
-    const auto values = random_values(n_a * n_b, seed + 2);
-    std::vector<double> storage(n_a * n_b + 16, kNaN);
+    auto b = random_values(dim * n_b, b_moves ? seed + 2 : seed + 1);
+    auto Q = random_values(n_a * n_b, b_moves ? seed + 1 : seed + 2);
+    const std::vector<double>& moved = b_moves ? b : Q;
+    std::vector<double> storage(moved.size() + 32);
     for (std::size_t place : places) {
-      double* Q = at_place_in_line(storage, 0, place);
-      std::copy(values.begin(), values.end(), Q);
+      std::fill(storage.begin(), storage.end(), kNaN);
+      double* at = at_place_in_line(storage, 1, place);
+      std::copy(moved.begin(), moved.end(), at);
       const MatrixView av = view(a, dim, n_a);
-      const MatrixView bv = view(b, dim, n_b);
+      const MatrixView bv{dim, n_b, b_moves ? at : b.data()};
+      const MatrixView Qv{n_a, n_b, b_moves ? Q.data() : at};
       GuardedResult c(dim, 1);
-      korvane::weighted_coordinate_sums(GetParam(), av, bv, MatrixView{n_a, n_b, Q},
-                                        c.fresh_view());
-      const auto expected = reference::weighted(av.data, bv.data, Q, dim, n_a, n_b);
+      korvane::weighted_coordinate_sums(GetParam(), av, bv, Qv, c.fresh_view());
+      const auto expected = reference::weighted(av.data, bv.data, Qv.data, dim, n_a, n_b);
       EXPECT_TRUE(bitwise_equal(c.values(), expected))
           << "D=" << dim << " n_a=" << n_a << " n_b=" << n_b << " place=" << place;
-      expect_continued_matches(av, bv, MatrixView{n_a, n_b, Q}, expected);
+      EXPECT_TRUE(c.guards_intact());
+      expect_continued_matches(av, bv, Qv, expected);
     }
   }
 
@@ -339,29 +344,11 @@ TEST_P(KernelTest, WeightedMatchesOracleOverShapes) {
 }
 
 TEST_P(KernelTest, WeightedWithBAtEveryPlaceInALine) {
-  // b starts at each double of a 64-byte line, NaN just before and after it:
-  // loops that align their loads of b must not let anything beside b in.
   unsigned seed = 5500;
   for (std::size_t dim : {24, 100, 200, 256, 264}) {
     for (std::size_t n_b : {1, 2, 5, 17}) {
-      const std::size_t n_a = 3;
-      auto a = random_values(dim * n_a, seed++);
-      auto Q = random_values(n_a * n_b, seed++);
-      const auto values = random_values(dim * n_b, seed++);
-      std::vector<double> storage(dim * n_b + 32, kNaN);
-      for (std::size_t place = 0; place < 8; ++place) {
-        double* b = at_place_in_line(storage, 1, place);
-        std::fill(storage.begin(), storage.end(), kNaN);
-        std::copy(values.begin(), values.end(), b);
-        const MatrixView av = view(a, dim, n_a);
-        GuardedResult c(dim, 1);
-        korvane::weighted_coordinate_sums(GetParam(), av, MatrixView{dim, n_b, b},
-                                          view(Q, n_a, n_b), c.fresh_view());
-        const auto expected = reference::weighted(av.data, b, Q.data(), dim, n_a, n_b);
-        EXPECT_TRUE(bitwise_equal(c.values(), expected))
-            << "D=" << dim << " n_b=" << n_b << " place=" << place;
-        EXPECT_TRUE(c.guards_intact());
-      }
+      expect_weighted_matches_at({0, 1, 2, 3, 4, 5, 6, 7}, true, dim, 3, n_b, seed);
+      seed += 3;
     }
   }
 }
@@ -372,7 +359,7 @@ TEST_P(KernelTest, WeightedWithQsColumnsAMultipleOf2KBApart) {
   unsigned seed = 5700;
   for (std::size_t dim : {3, 16, 24, 104}) {
     for (std::size_t n_b : {1, 3, 512, 513, 1024, 1025, 2049}) {
-      expect_weighted_matches_with_q_at({0, 3, 7}, dim, 256, n_b, seed += 3);
+      expect_weighted_matches_at({0, 3, 7}, false, dim, 256, n_b, seed += 3);
     }
   }
 }
@@ -388,7 +375,7 @@ TEST_P(KernelTest, WeightedWithQsRowsCopiedInGroups) {
     for (std::size_t n_a : {6, 13}) {
       for (std::size_t n_b :
            joined({128, 129}, boundary_sizes({kStaged / 8, kStaged / 4, kStaged / 2}))) {
-        expect_weighted_matches_with_q_at({0, 5}, dim, n_a, n_b, seed += 3);
+        expect_weighted_matches_at({0, 5}, false, dim, n_a, n_b, seed += 3);
       }
     }
   }
