@@ -172,22 +172,17 @@ class KernelTest : public ::testing::TestWithParam<InstructionSet> {
   }
 };
 
-// c - 1, c, c + 1 and c + 8 for each constant c: sorted, positive, each once.
-std::vector<std::size_t> boundary_sizes(const std::vector<std::size_t>& constants) {
-  std::set<std::size_t> sizes;
+// c - 1, c, c + 1 and c + 8 for each constant c, and the plain sizes:
+// sorted, positive, each once.
+std::vector<std::size_t> boundary_sizes(const std::vector<std::size_t>& constants,
+                                        std::initializer_list<std::size_t> plain = {}) {
+  std::set<std::size_t> sizes(plain);
   for (std::size_t c : constants) {
     for (std::size_t s : {c - 1, c, c + 1, c + 8}) {
       if (s > 0 && s <= c + 8) sizes.insert(s);
     }
   }
   return {sizes.begin(), sizes.end()};
-}
-
-std::vector<std::size_t> joined(std::vector<std::size_t> sizes, std::vector<std::size_t> more) {
-  sizes.insert(sizes.end(), more.begin(), more.end());
-  std::sort(sizes.begin(), sizes.end());
-  sizes.erase(std::unique(sizes.begin(), sizes.end()), sizes.end());
-  return sizes;
 }
 
 // The constants on which each level's loops turn, and so the shapes at which
@@ -200,16 +195,16 @@ struct Level {
 };
 Level level_of(InstructionSet isa) {
   namespace t = korvane::tables;
-  const auto passes = [](t::PassShape p) {
-    return std::vector<std::size_t>{p.lanes, p.lanes * p.vectors, 2 * p.lanes * p.vectors};
+  const auto passes = [](t::PassShape p, std::vector<std::size_t> more = {}) {
+    more.insert(more.end(), {p.lanes, p.lanes * p.vectors, 2 * p.lanes * p.vectors});
+    return more;
   };
+  constexpr std::size_t lanes = t::kAvx512Pass.lanes;
   switch (isa) {
-    case InstructionSet::avx512:
-      // Up to 16 coordinates the AVX2 loop runs.
+    case InstructionSet::avx512:  // and up to 16 coordinates the AVX2 loop
       return {{t::kAvx512Tile.lanes, t::kAvx512Tile.broadcasts},
-              joined(joined(passes(t::kAvx512Pass), passes(t::kAvx2Pass)),
-                     {2 * t::kAvx512Pass.lanes, t::kAvx512Pass.lanes * t::kAvx512PointRegisters,
-                      t::kAvx512Pass.lanes * t::kAvx512SumRegisters})};
+              passes(t::kAvx512Pass, passes(t::kAvx2Pass, {16, lanes * t::kAvx512PointRegisters,
+                                                           lanes * t::kAvx512SumRegisters}))};
     case InstructionSet::neon:
       return {{t::kNeonTile.lanes, t::kNeonTile.broadcasts}, passes(t::kNeonPass)};
     default:
@@ -221,14 +216,13 @@ Level level_of(InstructionSet isa) {
 // sum length; counts on and beside the tile edges and the choice of side.
 TEST_P(KernelTest, PairwiseMatchesOracleOverShapes) {
   const korvane::tiling::PairwiseTable t = level_of(GetParam()).pairwise;
-  const auto dims = joined(
-      {1, 2, 3, 100},
-      boundary_sizes({t.short_sum, t.pack_ahead_from, t.spread_from, t.panel_doubles / t.lanes}));
-  const auto counts = boundary_sizes({t.broadcasts, t.lanes, t.b_in_lanes_max});
+  const std::vector<std::size_t> counts = {t.broadcasts, t.lanes, t.b_in_lanes_max};
   unsigned seed = 1;
-  for (std::size_t dim : dims) {
-    for (std::size_t n_a : joined(counts, {1, 2})) {
-      for (std::size_t n_b : joined(counts, {1})) {
+  for (std::size_t dim :
+       boundary_sizes({t.short_sum, t.pack_ahead_from, t.spread_from, t.panel_doubles / t.lanes},
+                      {1, 2, 3, 100})) {
+    for (std::size_t n_a : boundary_sizes(counts, {1, 2})) {
+      for (std::size_t n_b : boundary_sizes(counts, {1})) {
         auto a = random_values(dim * n_a, seed++, dim % 2 ? 1e3 : 0.0);
         auto b = random_values(dim * n_b, seed++, dim % 2 ? 1e3 : 0.0);
         expect_pairwise_matches(a, b, dim, n_a, n_b);
@@ -327,8 +321,7 @@ TEST_P(KernelTest, PairwiseOverflowGivesPositiveInfinity) {
 // vectors), of the vectors held in registers and of the sums kept in memory.
 TEST_P(KernelTest, WeightedMatchesOracleOverShapes) {
   unsigned seed = 5000;
-  for (std::size_t dim :
-       joined({1, 2, 3, 100, 1100}, boundary_sizes(level_of(GetParam()).weighted))) {
+  for (std::size_t dim : boundary_sizes(level_of(GetParam()).weighted, {1, 2, 3, 100, 1100})) {
     const bool long_sum = dim > 64;
     for (std::size_t n_a :
          long_sum ? std::vector<std::size_t>{6} : std::vector<std::size_t>{1, 2, 5, 8, 17}) {
@@ -373,8 +366,7 @@ TEST_P(KernelTest, WeightedWithQsRowsCopiedInGroups) {
   unsigned seed = 5800;
   for (std::size_t dim : {5, 16, 24, 104}) {
     for (std::size_t n_a : {6, 13}) {
-      for (std::size_t n_b :
-           joined({128, 129}, boundary_sizes({kStaged / 8, kStaged / 4, kStaged / 2}))) {
+      for (std::size_t n_b : boundary_sizes({kStaged / 8, kStaged / 4, kStaged / 2}, {128, 129})) {
         expect_weighted_matches_at({0, 5}, false, dim, n_a, n_b, seed += 3);
       }
     }
