@@ -49,15 +49,10 @@ std::vector<double> sequence(std::size_t n, double start, double step) {
   return v;
 }
 
-// Whether the call touched the array at all, or read its data.
-bool touched(const CallOutcome& outcome, const mxArray* array) {
+// Whether the call touched the array at all, or with data_only read its data.
+bool touched(const CallOutcome& outcome, const mxArray* array, bool data_only = false) {
   for (const auto& c : outcome.calls)
-    if (c.array == array) return true;
-  return false;
-}
-bool data_read(const CallOutcome& outcome, const mxArray* array) {
-  for (const auto& c : outcome.calls)
-    if (c.array == array && c.operation == "mxGetPr") return true;
+    if (c.array == array && (!data_only || c.operation == "mxGetPr")) return true;
   return false;
 }
 
@@ -233,7 +228,7 @@ TEST(GatewayArgumentClasses, EachNonDoubleArgumentIsRefusedBeforeItsDataIsRead) 
       args[static_cast<std::size_t>(position - 1)] = array.get();
       const auto outcome = call(1, args);
       expect_error(outcome, not_real_double(position, r.got));
-      EXPECT_FALSE(data_read(outcome, array.get()));
+      EXPECT_FALSE(touched(outcome, array.get(), true));
     }
   }
 }
@@ -246,11 +241,11 @@ TEST(GatewayArgumentShapes, ArgumentsOfMoreThanTwoDimensionsAreRefused) {
   // Its mxGetN is 20: read as a matrix it would pass for 3 x 20.
   auto outcome = call(1, {cube_a.get()});
   expect_error(outcome, not_matrix(1));
-  EXPECT_FALSE(data_read(outcome, cube_a.get()));
+  EXPECT_FALSE(touched(outcome, cube_a.get(), true));
   expect_error(call(1, {p.a.get(), cube_b.get()}), not_matrix(2));
   outcome = call(1, {p.a.get(), p.b.get(), cube_q.get()});
   expect_error(outcome, not_matrix(3));
-  EXPECT_FALSE(data_read(outcome, cube_q.get()));
+  EXPECT_FALSE(touched(outcome, cube_q.get(), true));
   // A 3-D b is refused before its rows are compared, a 3-D Q before its shape.
   ArrayPtr tall_cube = stand_in::make_nd({p.dim + 1, 2, 2});
   expect_error(call(1, {p.a.get(), tall_cube.get()}), not_matrix(2));
