@@ -49,15 +49,10 @@ std::vector<double> sequence(std::size_t n, double start, double step) {
   return v;
 }
 
-// Whether the call touched the array at all, or read its data.
-bool touched(const CallOutcome& outcome, const mxArray* array) {
+// Whether the call touched the array at all, or with data_only read its data.
+bool touched(const CallOutcome& outcome, const mxArray* array, bool data_only = false) {
   for (const auto& c : outcome.calls)
-    if (c.array == array) return true;
-  return false;
-}
-bool data_read(const CallOutcome& outcome, const mxArray* array) {
-  for (const auto& c : outcome.calls)
-    if (c.array == array && c.operation == "mxGetPr") return true;
+    if (c.array == array && (!data_only || c.operation == "mxGetPr")) return true;
   return false;
 }
 
@@ -92,44 +87,35 @@ struct PointSets {
   ArrayPtr q = make_double(n_a, n_b, q_values);
 };
 
-TEST(GatewayCallForms, DistancesBetweenTwoSets) {
+// Each call form, and with no output asked the result still in slot one.
+TEST(GatewayCallForms, EachFormGivesThePlainLoopsBits) {
   PointSets p;
-  const auto outcome = call(1, {p.a.get(), p.b.get()});
-  expect_result(outcome, p.n_a, p.n_b,
-                reference::pairwise(p.a_values.data(), p.b_values.data(), p.dim, p.n_a, p.n_b));
-}
-
-TEST(GatewayCallForms, DistancesWithinOneSetAndEmptyBAgree) {
-  PointSets p;
-  const auto expected =
-      reference::pairwise(p.a_values.data(), p.a_values.data(), p.dim, p.n_a, p.n_a);
-  expect_result(call(1, {p.a.get()}), p.n_a, p.n_a, expected);
   ArrayPtr empty = make_double(0, 0);
-  expect_result(call(1, {p.a.get(), empty.get()}), p.n_a, p.n_a, expected);
-}
-
-TEST(GatewayCallForms, WeightedSums) {
-  PointSets p;
-  expect_result(call(1, {p.a.get(), p.b.get(), p.q.get()}), p.dim, 1,
-                reference::weighted(p.a_values.data(), p.b_values.data(), p.q_values.data(), p.dim,
-                                    p.n_a, p.n_b));
-  // With b empty, Q must be n_a x n_a.
   auto square = sequence(p.n_a * p.n_a, 1.0, 0.5);
   ArrayPtr q_square = make_double(p.n_a, p.n_a, square);
-  ArrayPtr empty = make_double(0, 0);
-  expect_result(call(1, {p.a.get(), empty.get(), q_square.get()}), p.dim, 1,
-                reference::weighted(p.a_values.data(), p.a_values.data(), square.data(), p.dim,
-                                    p.n_a, p.n_a));
+  const double* a = p.a_values.data();
+  const auto between = reference::pairwise(a, p.b_values.data(), p.dim, p.n_a, p.n_b);
+  const auto within = reference::pairwise(a, a, p.dim, p.n_a, p.n_a);
+  const auto weighted =
+      reference::weighted(a, p.b_values.data(), p.q_values.data(), p.dim, p.n_a, p.n_b);
+  const auto weighted_within = reference::weighted(a, a, square.data(), p.dim, p.n_a, p.n_a);
+  const struct {
+    int nlhs;
+    std::vector<const mxArray*> args;
+    std::size_t rows, cols;
+    const std::vector<double>& expected;
+  } forms[] = {{1, {p.a.get(), p.b.get()}, p.n_a, p.n_b, between},
+               {0, {p.a.get(), p.b.get()}, p.n_a, p.n_b, between},
+               {1, {p.a.get()}, p.n_a, p.n_a, within},
+               {1, {p.a.get(), empty.get()}, p.n_a, p.n_a, within},
+               {1, {p.a.get(), p.b.get(), p.q.get()}, p.dim, 1, weighted},
+               {0, {p.a.get(), p.b.get(), p.q.get()}, p.dim, 1, weighted},
+               {1, {p.a.get(), empty.get(), q_square.get()}, p.dim, 1, weighted_within}};
+  for (const auto& form : forms) {
+    expect_result(call(form.nlhs, form.args), form.rows, form.cols, form.expected);
+  }
+  // With b empty, Q must be n_a x n_a.
   expect_error(call(1, {p.a.get(), empty.get(), p.q.get()}), kWrongQ);
-}
-
-TEST(GatewayCallForms, NoOutputAskedStillFillsSlotOne) {
-  PointSets p;
-  expect_result(call(0, {p.a.get(), p.b.get()}), p.n_a, p.n_b,
-                reference::pairwise(p.a_values.data(), p.b_values.data(), p.dim, p.n_a, p.n_b));
-  const auto weighted = call(0, {p.a.get(), p.b.get(), p.q.get()});
-  ASSERT_NE(weighted.slot, nullptr);
-  EXPECT_EQ(weighted.slot->rows, p.dim);
 }
 
 TEST(GatewayCounts, UsageForWrongArgumentOrOutputCounts) {
@@ -182,12 +168,12 @@ TEST(GatewayShapes, EmptyBOfAnyShapeOrClassStandsForA) {
 
 TEST(GatewayShapes, WrongQDimensions) {
   PointSets p;
-  ArrayPtr transposed = make_double(p.n_b, p.n_a);
-  expect_error(call(1, {p.a.get(), p.b.get(), transposed.get()}), kWrongQ);
-  ArrayPtr wrong_rows = make_double(p.n_a + 1, p.n_b);
-  expect_error(call(1, {p.a.get(), p.b.get(), wrong_rows.get()}), kWrongQ);
-  ArrayPtr wrong_cols = make_double(p.n_a, p.n_b + 1);
-  expect_error(call(1, {p.a.get(), p.b.get(), wrong_cols.get()}), kWrongQ);
+  // Transposed, a row more, a column more.
+  for (const auto& [rows, cols] :
+       {std::pair{p.n_b, p.n_a}, {p.n_a + 1, p.n_b}, {p.n_a, p.n_b + 1}}) {
+    ArrayPtr q = make_double(rows, cols);
+    expect_error(call(1, {p.a.get(), p.b.get(), q.get()}), kWrongQ);
+  }
 }
 
 TEST(GatewayShapes, EmptyPointSets) {
@@ -242,7 +228,7 @@ TEST(GatewayArgumentClasses, EachNonDoubleArgumentIsRefusedBeforeItsDataIsRead) 
       args[static_cast<std::size_t>(position - 1)] = array.get();
       const auto outcome = call(1, args);
       expect_error(outcome, not_real_double(position, r.got));
-      EXPECT_FALSE(data_read(outcome, array.get()));
+      EXPECT_FALSE(touched(outcome, array.get(), true));
     }
   }
 }
@@ -255,11 +241,11 @@ TEST(GatewayArgumentShapes, ArgumentsOfMoreThanTwoDimensionsAreRefused) {
   // Its mxGetN is 20: read as a matrix it would pass for 3 x 20.
   auto outcome = call(1, {cube_a.get()});
   expect_error(outcome, not_matrix(1));
-  EXPECT_FALSE(data_read(outcome, cube_a.get()));
+  EXPECT_FALSE(touched(outcome, cube_a.get(), true));
   expect_error(call(1, {p.a.get(), cube_b.get()}), not_matrix(2));
   outcome = call(1, {p.a.get(), p.b.get(), cube_q.get()});
   expect_error(outcome, not_matrix(3));
-  EXPECT_FALSE(data_read(outcome, cube_q.get()));
+  EXPECT_FALSE(touched(outcome, cube_q.get(), true));
   // A 3-D b is refused before its rows are compared, a 3-D Q before its shape.
   ArrayPtr tall_cube = stand_in::make_nd({p.dim + 1, 2, 2});
   expect_error(call(1, {p.a.get(), tall_cube.get()}), not_matrix(2));

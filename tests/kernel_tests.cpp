@@ -22,6 +22,7 @@
 #include "bit_equality.hpp"
 #include "guarded_result.hpp"
 #include "kernel_variants.hpp"
+#include "pairwise_tables.hpp"
 #include "reference_loops.hpp"
 #include "smallest_per_column.hpp"
 
@@ -133,26 +134,31 @@ class KernelTest : public ::testing::TestWithParam<InstructionSet> {
     expect_continued_matches(av, bv, view(Q, n_a, n_b), expected);
   }
 
-  // The same with random values and Q starting at each of the given places
-  // in a 64-byte line, NaN around it.
-  void expect_weighted_matches_with_q_at(std::initializer_list<std::size_t> places, std::size_t dim,
-                                         std::size_t n_a, std::size_t n_b, unsigned seed) {
+  // The same with random values, b (with b_moves) or Q starting at each of
+  // the given places in a 64-byte line, NaN just before and after it: loops
+  // that align their loads must not let anything beside it in.
+  void expect_weighted_matches_at(std::initializer_list<std::size_t> places, bool b_moves,
+                                  std::size_t dim, std::size_t n_a, std::size_t n_b,
+                                  unsigned seed) {
     auto a = random_values(dim * n_a, seed);
-    auto b = random_values(dim * n_b, seed + 1);
-    const auto values = random_values(n_a * n_b, seed + 2);
-    std::vector<double> storage(n_a * n_b + 16, kNaN);
+    auto b = random_values(dim * n_b, b_moves ? seed + 2 : seed + 1);
+    auto Q = random_values(n_a * n_b, b_moves ? seed + 1 : seed + 2);
+    const std::vector<double>& moved = b_moves ? b : Q;
+    std::vector<double> storage(moved.size() + 32);
     for (std::size_t place : places) {
-      double* Q = at_place_in_line(storage, 0, place);
-      std::copy(values.begin(), values.end(), Q);
+      std::fill(storage.begin(), storage.end(), kNaN);
+      double* at = at_place_in_line(storage, 1, place);
+      std::copy(moved.begin(), moved.end(), at);
       const MatrixView av = view(a, dim, n_a);
-      const MatrixView bv = view(b, dim, n_b);
+      const MatrixView bv{dim, n_b, b_moves ? at : b.data()};
+      const MatrixView Qv{n_a, n_b, b_moves ? Q.data() : at};
       GuardedResult c(dim, 1);
-      korvane::weighted_coordinate_sums(GetParam(), av, bv, MatrixView{n_a, n_b, Q},
-                                        c.fresh_view());
-      const auto expected = reference::weighted(av.data, bv.data, Q, dim, n_a, n_b);
+      korvane::weighted_coordinate_sums(GetParam(), av, bv, Qv, c.fresh_view());
+      const auto expected = reference::weighted(av.data, bv.data, Qv.data, dim, n_a, n_b);
       EXPECT_TRUE(bitwise_equal(c.values(), expected))
           << "D=" << dim << " n_a=" << n_a << " n_b=" << n_b << " place=" << place;
-      expect_continued_matches(av, bv, MatrixView{n_a, n_b, Q}, expected);
+      EXPECT_TRUE(c.guards_intact());
+      expect_continued_matches(av, bv, Qv, expected);
     }
   }
 
@@ -166,17 +172,55 @@ class KernelTest : public ::testing::TestWithParam<InstructionSet> {
   }
 };
 
-// Dimensions and counts that land on and beside every register-tile, panel
-// and chunk edge of the vector variants, and the tails after them.
-const std::size_t kDims[] = {1, 2, 3, 4, 5, 7, 8, 9, 15, 16, 17, 31, 32, 33, 63, 64, 65, 100, 129};
-const std::size_t kCounts[] = {1, 2, 3, 4, 5, 7, 8, 9, 15, 16, 17, 23, 24, 25, 33, 47, 64, 65};
+// c - 1, c, c + 1 and c + 8 for each constant c, and the plain sizes:
+// sorted, positive, each once.
+std::vector<std::size_t> boundary_sizes(const std::vector<std::size_t>& constants,
+                                        std::initializer_list<std::size_t> plain = {}) {
+  std::set<std::size_t> sizes(plain);
+  for (std::size_t c : constants) {
+    for (std::size_t s : {c - 1, c, c + 1, c + 8}) {
+      if (s > 0 && s <= c + 8) sizes.insert(s);
+    }
+  }
+  return {sizes.begin(), sizes.end()};
+}
 
+// The constants on which each level's loops turn, and so the shapes at which
+// they are tested: the pairwise table, and the coordinate counts at which
+// the weighted loops change (lanes, passes, one and two, and registers).
+// The scalar variant, which has none, takes the AVX2 ones.
+struct Level {
+  korvane::tiling::PairwiseTable pairwise;
+  std::vector<std::size_t> weighted;
+};
+Level level_of(InstructionSet isa) {
+  namespace t = korvane::tiling;
+  namespace w = korvane::weighting;
+  const auto passes = [](const w::WeightedTable& p, std::vector<std::size_t> more = {}) {
+    const std::size_t sweep = p.lanes * p.sweep_vectors;
+    more.insert(more.end(), {p.lanes, sweep, 2 * sweep, p.lanes * p.point_registers});
+    return more;
+  };
+  switch (isa) {
+    case InstructionSet::avx512:  // and up to 16 coordinates the AVX2 loop
+      return {t::kAvx512Pairwise, passes(w::kAvx512Weighted, passes(w::kAvx2Weighted, {16}))};
+    case InstructionSet::neon:
+      return {t::kNeonPairwise, passes(w::kNeonWeighted)};
+    default:
+      return {t::kAvx2Pairwise, passes(w::kAvx2Weighted)};
+  }
+}
+
+// Sums that end on and beside every chunk edge and the thresholds of the
+// sum length; counts on and beside the tile edges and the choice of side.
 TEST_P(KernelTest, PairwiseMatchesOracleOverShapes) {
+  const korvane::tiling::PairwiseTable t = level_of(GetParam()).pairwise;
+  const std::vector<std::size_t> counts = {t.broadcasts, t.lanes, t.b_in_lanes_max};
   unsigned seed = 1;
-  for (std::size_t dim : kDims) {
-    for (std::size_t n_a : kCounts) {
-      for (std::size_t n_b :
-           {std::size_t{1}, std::size_t{7}, std::size_t{8}, std::size_t{9}, n_a + 3}) {
+  for (std::size_t dim :
+       boundary_sizes({t.short_sum, t.spread_from, t.panel_doubles / t.lanes}, {1, 2, 3, 100})) {
+    for (std::size_t n_a : boundary_sizes(counts, {1, 2})) {
+      for (std::size_t n_b : boundary_sizes(counts, {1})) {
         auto a = random_values(dim * n_a, seed++, dim % 2 ? 1e3 : 0.0);
         auto b = random_values(dim * n_b, seed++, dim % 2 ? 1e3 : 0.0);
         expect_pairwise_matches(a, b, dim, n_a, n_b);
@@ -185,38 +229,32 @@ TEST_P(KernelTest, PairwiseMatchesOracleOverShapes) {
   }
 }
 
-TEST_P(KernelTest, PairwiseMatchesOracleForLargeShapes) {
-  // Long k-sums cross many chunks; wide and tall results cross many panels.
-  // Full tiles of b's points continue chunks (264, 40, 20), and last chunks
-  // of 1 to 8 coordinates continue (257, 264). With the blocks sized for an
-  // L2 of 16 KB, the shapes also cross blocks of the streamed side and, with
-  // long sums, strips of the packed side, whatever this machine's L2.
-  const std::size_t shapes[][3] = {{1100, 19, 11}, {1024, 16, 8},   {300, 70, 41},   {2, 700, 300},
-                                   {3, 1000, 8},   {128, 300, 16},  {5, 33, 520},    {8, 517, 9},
-                                   {40, 3, 600},   {129, 20, 2100}, {300, 150, 530}, {264, 40, 20},
-                                   {257, 21, 9}};
-  unsigned seed = 1000;
-  for (const auto& s : shapes) {
-    auto a = random_values(s[0] * s[1], seed++);
-    auto b = random_values(s[0] * s[2], seed++);
-    for (std::size_t l2 : {korvane::l2_cache_bytes(), std::size_t{16} << 10}) {
-      expect_pairwise_matches(a, b, s[0], s[1], s[2], false, l2);
+// With the blocks sized for an L2 of 16 KB, counts on and beside the edges
+// of the groups, strips and blocks that blocks_for gives: short sums in
+// several panels, sums of two chunks, b's points in the lanes, many chunks.
+TEST_P(KernelTest, PairwiseMatchesOracleAtBlockEdges) {
+  const korvane::tiling::PairwiseTable t = level_of(GetParam()).pairwise;
+  const std::size_t l2 = std::size_t{16} << 10;
+  const std::size_t chunk = t.panel_doubles / t.lanes;
+  std::vector<std::array<std::size_t, 3>> shapes = {{3 * chunk + 1, t.lanes + 3, t.broadcasts + 3}};
+  for (std::size_t dim : {std::size_t{3}, t.short_sum, t.short_sum + 1, chunk + 1}) {
+    const auto s = korvane::tiling::blocks_for(t, dim, 0, l2);
+    for (std::size_t n_a : boundary_sizes({s.group, dim > chunk ? s.strip : s.group})) {
+      shapes.push_back({dim, n_a, s.block + 1});
     }
+    for (std::size_t n_b : boundary_sizes({s.block})) shapes.push_back({dim, s.group + 1, n_b});
   }
-}
-
-TEST_P(KernelTest, PairwiseEmptyShapes) {
-  std::vector<double> none;
-  auto a = random_values(12, 7);
-  // n_a = 0 or n_b = 0: nothing is written (the guards catch any write), and
-  // null data pointers are never touched.
-  expect_pairwise_matches(none, a, 3, 0, 4);
-  expect_pairwise_matches(a, none, 3, 4, 0);
-  expect_pairwise_matches(none, none, 0, 0, 0);
-  expect_pairwise_matches(none, none, 5, 0, 0);
-  // D = 0: every entry is the empty sum +0.0.
-  const auto C = run_pairwise(none, none, 0, 5, 3);
-  for (double x : C) EXPECT_EQ(bits_of(x), bits_of(0.0));
+  const std::size_t few = t.b_in_lanes_max;
+  const std::size_t block = korvane::tiling::blocks_for(t, chunk + 1, few, l2).block;
+  for (std::size_t n_a : boundary_sizes({(few / block + 1) * block})) {
+    shapes.push_back({chunk + 1, n_a, few});
+  }
+  unsigned seed = 1000;
+  for (const auto& [dim, n_a, n_b] : shapes) {
+    auto a = random_values(dim * n_a, seed++);
+    auto b = random_values(dim * n_b, seed++);
+    expect_pairwise_matches(a, b, dim, n_a, n_b, false, l2);
+  }
 }
 
 // Matching the plain loops, C is then exactly symmetric with a +0.0 diagonal.
@@ -263,13 +301,18 @@ TEST_P(KernelTest, PairwiseOverflowGivesPositiveInfinity) {
   expect_pairwise_matches(a, b, 5, 1, 1);
 }
 
+// Around the edges of the coordinate passes (full and partial last
+// vectors), of the vectors held in registers and of the sums kept in memory.
 TEST_P(KernelTest, WeightedMatchesOracleOverShapes) {
   unsigned seed = 5000;
-  for (std::size_t dim : kDims) {
-    for (std::size_t n_a : {1, 2, 5, 8, 17}) {
-      for (std::size_t n_b : {1, 3, 9, 16, 17, 40}) {
-        auto a = random_values(dim * n_a, seed++);
-        auto b = random_values(dim * n_b, seed++);
+  for (std::size_t dim : boundary_sizes(level_of(GetParam()).weighted, {1, 2, 3, 100, 1100})) {
+    const bool long_sum = dim > 64;
+    for (std::size_t n_a :
+         long_sum ? std::vector<std::size_t>{6} : std::vector<std::size_t>{1, 2, 5, 8, 17}) {
+      for (std::size_t n_b : long_sum ? std::vector<std::size_t>{21}
+                                      : std::vector<std::size_t>{1, 3, 9, 16, 17, 40}) {
+        auto a = random_values(dim * n_a, seed++, long_sum ? 10.0 : 0.0);
+        auto b = random_values(dim * n_b, seed++, long_sum ? 10.0 : 0.0);
         auto Q = random_values(n_a * n_b, seed++);
         expect_weighted_matches(a, b, Q, dim, n_a, n_b);
       }
@@ -287,29 +330,11 @@ TEST_P(KernelTest, WeightedMatchesOracleOverShapes) {
 }
 
 TEST_P(KernelTest, WeightedWithBAtEveryPlaceInALine) {
-  // b starts at each double of a 64-byte line, NaN just before and after it:
-  // loops that align their loads of b must not let anything beside b in.
   unsigned seed = 5500;
   for (std::size_t dim : {24, 100, 200, 256, 264}) {
     for (std::size_t n_b : {1, 2, 5, 17}) {
-      const std::size_t n_a = 3;
-      auto a = random_values(dim * n_a, seed++);
-      auto Q = random_values(n_a * n_b, seed++);
-      const auto values = random_values(dim * n_b, seed++);
-      std::vector<double> storage(dim * n_b + 32, kNaN);
-      for (std::size_t place = 0; place < 8; ++place) {
-        double* b = at_place_in_line(storage, 1, place);
-        std::fill(storage.begin(), storage.end(), kNaN);
-        std::copy(values.begin(), values.end(), b);
-        const MatrixView av = view(a, dim, n_a);
-        GuardedResult c(dim, 1);
-        korvane::weighted_coordinate_sums(GetParam(), av, MatrixView{dim, n_b, b},
-                                          view(Q, n_a, n_b), c.fresh_view());
-        const auto expected = reference::weighted(av.data, b, Q.data(), dim, n_a, n_b);
-        EXPECT_TRUE(bitwise_equal(c.values(), expected))
-            << "D=" << dim << " n_b=" << n_b << " place=" << place;
-        EXPECT_TRUE(c.guards_intact());
-      }
+      expect_weighted_matches_at({0, 1, 2, 3, 4, 5, 6, 7}, true, dim, 3, n_b, seed);
+      seed += 3;
     }
   }
 }
@@ -320,7 +345,7 @@ TEST_P(KernelTest, WeightedWithQsColumnsAMultipleOf2KBApart) {
   unsigned seed = 5700;
   for (std::size_t dim : {3, 16, 24, 104}) {
     for (std::size_t n_b : {1, 3, 512, 513, 1024, 1025, 2049}) {
-      expect_weighted_matches_with_q_at({0, 3, 7}, dim, 256, n_b, seed += 3);
+      expect_weighted_matches_at({0, 3, 7}, false, dim, 256, n_b, seed += 3);
     }
   }
 }
@@ -330,26 +355,34 @@ TEST_P(KernelTest, WeightedWithQsRowsCopiedInGroups) {
   // the first group cut short where Q starts inside a line; the row counts
   // leave a short last group too. Crosses the column counts at which the
   // copy's group size changes.
+  constexpr std::size_t kStaged = korvane::weighting::kStagedWeights;
   unsigned seed = 5800;
   for (std::size_t dim : {5, 16, 24, 104}) {
     for (std::size_t n_a : {6, 13}) {
-      for (std::size_t n_b : {128, 129, 512, 513, 1024, 1025, 2048, 2049}) {
-        expect_weighted_matches_with_q_at({0, 5}, dim, n_a, n_b, seed += 3);
+      for (std::size_t n_b : boundary_sizes({kStaged / 8, kStaged / 4, kStaged / 2}, {128, 129})) {
+        expect_weighted_matches_at({0, 5}, false, dim, n_a, n_b, seed += 3);
       }
     }
   }
 }
 
-TEST_P(KernelTest, WeightedEmptyShapes) {
+// No pairs or no coordinates: n_a = 0 or n_b = 0 writes nothing in C (the
+// guards catch any write) and touches no null data pointer; in c it gives D
+// entries of +0.0 over garbage. D = 0 gives a C of empty sums, +0.0, and
+// writes nothing in c.
+TEST_P(KernelTest, EmptyShapes) {
   std::vector<double> none;
-  auto a = random_values(12, 9);
-  // n_a = 0 or n_b = 0: D entries of +0.0 over garbage.
+  auto a = random_values(12, 7);
+  expect_pairwise_matches(none, a, 3, 0, 4);
+  expect_pairwise_matches(a, none, 3, 4, 0);
+  expect_pairwise_matches(none, none, 0, 0, 0);
+  expect_pairwise_matches(none, none, 5, 0, 0);
+  for (double x : run_pairwise(none, none, 0, 5, 3)) EXPECT_EQ(bits_of(x), bits_of(0.0));
   for (const auto& c :
        {run_weighted(none, a, none, 3, 0, 4), run_weighted(a, none, none, 3, 4, 0)}) {
     ASSERT_EQ(c.size(), 3u);
     for (double x : c) EXPECT_EQ(bits_of(x), bits_of(0.0));
   }
-  // D = 0: nothing to write, and the guards see no write.
   auto Q = random_values(6, 10);
   expect_weighted_matches(none, none, Q, 0, 2, 3);
 }
