@@ -26,6 +26,72 @@ T* lead_start(T* p, std::size_t lead) {
   return reinterpret_cast<T*>(reinterpret_cast<std::uintptr_t>(p) - lead * sizeof(double));
 }
 
+// WeightRows' copy of a group of more than 2 rows of Q, 8 columns at a time:
+// each column's rows in one masked load, an 8 x 8 transpose (rows 4-7
+// dropped where there are at most 4), one store per row. Quicker than one
+// double at a time at short sums; for groups of 2 rows it was slower.
+struct TransposedColumns {
+  std::size_t operator()(const double* column, std::size_t ld, std::size_t rows, double* out,
+                         std::size_t n) const {
+    if (rows <= 2) return 0;
+    return rows <= 4 ? copy<4>(column, ld, rows, out, n) : copy<8>(column, ld, rows, out, n);
+  }
+
+  template <std::size_t R>
+  static std::size_t copy(const double* column, std::size_t ld, std::size_t rows, double* out,
+                          std::size_t n) {
+    const __mmask8 present = first_lanes(rows);
+    // For permutex2var: low takes elements 0-1 and 4-5 of both sources, high
+    // elements 2-3 and 6-7, a pair of the first source before the second's.
+    const __m512i low = _mm512_set_epi64(13, 12, 5, 4, 9, 8, 1, 0);
+    const __m512i high = _mm512_set_epi64(15, 14, 7, 6, 11, 10, 3, 2);
+    std::size_t j = 0;
+    for (; j + 8 <= n; j += 8, column += 8 * ld) {
+      __m512d x[8];  // x[c] lane r: row r of column j + c
+      for_each_index<8>([&](auto c) { x[c] = _mm512_maskz_loadu_pd(present, column + c * ld); });
+      __m512d y[R];  // y[r] lane c: the same
+      if constexpr (R == 4) {
+        // Columns c and c + 4 side by side, then a 4 x 4 transpose per half.
+        __m512d z[4];
+        for_each_index<4>(
+            [&](auto c) { z[c] = _mm512_insertf64x4(x[c], _mm512_castpd512_pd256(x[c + 4]), 1); });
+        const __m512d t0 = _mm512_unpacklo_pd(z[0], z[1]);
+        const __m512d t1 = _mm512_unpackhi_pd(z[0], z[1]);
+        const __m512d t2 = _mm512_unpacklo_pd(z[2], z[3]);
+        const __m512d t3 = _mm512_unpackhi_pd(z[2], z[3]);
+        y[0] = _mm512_permutex2var_pd(t0, low, t2);
+        y[1] = _mm512_permutex2var_pd(t1, low, t3);
+        y[2] = _mm512_permutex2var_pd(t0, high, t2);
+        y[3] = _mm512_permutex2var_pd(t1, high, t3);
+      } else {
+        __m512d t[8];
+        for_each_index<4>([&](auto c) {
+          t[2 * c] = _mm512_unpacklo_pd(x[2 * c], x[2 * c + 1]);
+          t[2 * c + 1] = _mm512_unpackhi_pd(x[2 * c], x[2 * c + 1]);
+        });
+        // u[4 h + e], for the four columns from 4 h: rows e' and e' + 4,
+        // e' being 0, 2, 1, 3 for e = 0, 1, 2, 3.
+        __m512d u[8];
+        for_each_index<2>([&](auto h) {
+          u[4 * h] = _mm512_permutex2var_pd(t[4 * h], low, t[4 * h + 2]);
+          u[4 * h + 1] = _mm512_permutex2var_pd(t[4 * h], high, t[4 * h + 2]);
+          u[4 * h + 2] = _mm512_permutex2var_pd(t[4 * h + 1], low, t[4 * h + 3]);
+          u[4 * h + 3] = _mm512_permutex2var_pd(t[4 * h + 1], high, t[4 * h + 3]);
+        });
+        constexpr std::size_t row_of[4] = {0, 2, 1, 3};
+        for_each_index<4>([&](auto e) {
+          y[row_of[e]] = _mm512_shuffle_f64x2(u[e], u[e + 4], 0x44);
+          y[row_of[e] + 4] = _mm512_shuffle_f64x2(u[e], u[e + 4], 0xEE);
+        });
+      }
+      for_each_index<R>([&](auto r) {
+        if (r < rows) _mm512_storeu_pd(out + r * n + j, y[r]);
+      });
+    }
+    return j;
+  }
+};
+
 // Weighted sums of coordinates k0 .. k0 + count - 1 (lead + count <= 8 * NV)
 // over every pair, in pair order, vectorised across k: each of the NV vectors
 // of sums gets one term per pair. Vector v holds coordinates k0 - lead + 8 v
@@ -56,7 +122,7 @@ void weighted_block(const MatrixView& a, const MatrixView& b, const weighting::W
   __m512d point[point_in_registers ? NV : 1];
   alignas(64) double point_copy[point_in_registers ? 1 : 8 * NV];
   for (std::size_t i = first; i < end; ++i) {
-    if (rows.staged() && rows.starts_group(i)) rows.stage(i);
+    if (rows.staged() && rows.starts_group(i)) rows.stage(i, TransposedColumns{});
     const double* ai = lead_start(a.data + i * dim + k0, lead);
     const double* weights = rows.weights(i);
     for_each_index<NV>([&](auto v) {
