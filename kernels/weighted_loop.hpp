@@ -60,12 +60,11 @@ inline bool asks_for_next_group(std::size_t vectors, std::size_t n_a, std::size_
   return vectors == 1 || (vectors <= 4 && q_far_larger_than_caches(n_a, n_b));
 }
 
-// Whether to copy rows of Q: always where its columns lie a multiple of 2 KB
-// apart (a row's lines then share a few cache sets, and none stays until the
-// next row); elsewhere where groups of fewest rows fit, unless b and a row's
-// lines of Q fit 7/8 of L1 together and so stay there from row to row.
+// Whether to copy rows of Q where its columns lie where they may (see
+// WeightRows for those a multiple of 2 KB apart): where groups of fewest rows
+// fit, unless b and a row's lines of Q fit 7/8 of L1 together and so stay
+// there from row to row.
 inline bool copies_rows(const WeightedTable& t, const MatrixView& a, const MatrixView& b) {
-  if (a.cols % 256 == 0) return true;  // see WeightRows::shares_sets_
   const std::size_t fewest = a.rows <= 64 ? t.fewest_rows : t.fewest_rows_long;
   const std::size_t row_bytes = b.cols * (a.rows * sizeof(double) + 64);
   return fewest > 0 && b.cols > 0 && kStagedWeights / b.cols >= fewest &&
@@ -87,11 +86,12 @@ struct ElementCopy {
 // from Q and then side by side, a row's weights taking a line every 8 pairs.
 class WeightRows {
  public:
-  // Copies where copy is set and at least 2 rows fit; the rows start at
-  // first_row.
+  // Copies where at least 2 rows fit and copy is set or Q's columns lie a
+  // multiple of 2 KB apart: a row's lines then share a few cache sets, and
+  // none stays until the next row. The rows start at first_row.
   WeightRows(const MatrixView& Q, double* buffer, bool copy, std::size_t first_row)
       : Q_(Q), buffer_(buffer), first_row_(first_row), shares_sets_(Q.rows % 256 == 0) {
-    const std::size_t fit = copy && Q.cols > 0 ? kStagedWeights / Q.cols : 0;
+    const std::size_t fit = (copy || shares_sets_) && Q.cols > 0 ? kStagedWeights / Q.cols : 0;
     while (group_ < 8 && 2 * group_ <= fit) group_ *= 2;
     if (group_ > 1) shift_ = reinterpret_cast<std::uintptr_t>(Q.data) / sizeof(double) % group_;
     asks_for_next_lines_ = group_ == 2 && !shares_sets_ && q_far_larger_than_caches(Q.rows, Q.cols);
