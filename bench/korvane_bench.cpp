@@ -14,6 +14,10 @@
 //   build/bench/korvane_bench [--benchmark_filter=...]
 #include <benchmark/benchmark.h>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -83,38 +87,34 @@ void plain_weighted(MatrixView a, MatrixView b, MatrixView Q, MatrixView c) {
 
 #if defined(KORVANE_HAVE_AVX512)
 // With --weighted_reads, .../reads: only the reads that the fixed order
-// forces, each weight once (Q's lines asked for 16 pairs ahead, as the
-// kernels do) and b's D coordinates once per point of a, gathered by
-// independent ORs: no arithmetic chain.
+// forces, gathered by independent ORs with no arithmetic chain: Q streamed
+// once in storage order (n_b of its weights per point of a, whichever) and
+// b's D coordinates once per point of a.
 bool g_weighted_reads = false;
 __attribute__((target("avx512f"), noinline)) void forced_reads(MatrixView a, MatrixView b,
                                                                MatrixView Q, MatrixView c) {
-  typedef long long V __attribute__((vector_size(64)));
   const std::size_t dim = a.rows;
-  V s[4] = {};
+  const __mmask8 tail = static_cast<__mmask8>((1U << (dim % 8)) - 1);
+  __m512i s[4] = {};
   long long w = 0;
   for (std::size_t i = 0; i < a.cols; ++i) {
     for (std::size_t j = 0; j < b.cols; ++j) {
-      const double* q = Q.data + i + a.cols * j;
-      __builtin_prefetch(q + 16 * a.cols);
       long long x;
-      std::memcpy(&x, q, sizeof x);
+      std::memcpy(&x, Q.data + i * b.cols + j, sizeof x);
       w |= x;
       const double* bj = b.data + dim * j;
       std::size_t k = 0;
-      for (; k + 8 <= dim; k += 8) {
-        V y;
-        std::memcpy(&y, bj + k, sizeof y);
-        s[k / 8 % 4] |= y;
-      }
-      for (; k < dim; ++k) {
-        std::memcpy(&x, bj + k, sizeof x);
-        w |= x;
-      }
+      for (; k + 32 <= dim; k += 32)
+        for (int v = 0; v < 4; ++v)
+          s[v] = _mm512_or_si512(s[v], _mm512_loadu_si512(bj + k + 8 * v));
+      for (; k + 8 <= dim; k += 8) s[0] = _mm512_or_si512(s[0], _mm512_loadu_si512(bj + k));
+      if (k < dim) s[1] = _mm512_or_si512(s[1], _mm512_maskz_loadu_epi64(tail, bj + k));
     }
   }
-  const V all = s[0] | s[1] | s[2] | s[3];
-  for (int e = 0; e < 8; ++e) w |= all[e];
+  const __m512i all = _mm512_or_si512(_mm512_or_si512(s[0], s[1]), _mm512_or_si512(s[2], s[3]));
+  long long lanes[8];
+  _mm512_storeu_si512(lanes, all);
+  for (long long lane : lanes) w |= lane;
   if (dim > 0) std::memcpy(c.data, &w, sizeof w);
 }
 #endif
