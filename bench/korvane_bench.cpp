@@ -14,7 +14,7 @@
 //   build/bench/korvane_bench [--benchmark_filter=...]
 #include <benchmark/benchmark.h>
 
-#if defined(__x86_64__)
+#if defined(KORVANE_HAVE_AVX512)
 #include <immintrin.h>
 #endif
 
