@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
 
 #include "exact_arithmetic.hpp"
 #include "kernel_variants.hpp"
@@ -24,21 +25,17 @@ namespace korvane {
 namespace {
 
 #if defined(KORVANE_X86)
-struct CpuidResult {
-  std::uint32_t eax, ebx, ecx, edx;
-};
-
-CpuidResult cpuid(std::uint32_t leaf, std::uint32_t subleaf) {
+// EAX, EBX, ECX, EDX of one CPUID leaf.
+CpuidRecord::Leaf cpuid(std::uint32_t leaf, std::uint32_t subleaf = 0) {
+  CpuidRecord::Leaf r{};
 #if defined(_MSC_VER) && !defined(__clang__)
   int regs[4];
   __cpuidex(regs, static_cast<int>(leaf), static_cast<int>(subleaf));
-  return {static_cast<std::uint32_t>(regs[0]), static_cast<std::uint32_t>(regs[1]),
-          static_cast<std::uint32_t>(regs[2]), static_cast<std::uint32_t>(regs[3])};
+  for (int n = 0; n < 4; ++n) r[n] = static_cast<std::uint32_t>(regs[n]);
 #else
-  CpuidResult r{0, 0, 0, 0};
-  __cpuid_count(leaf, subleaf, r.eax, r.ebx, r.ecx, r.edx);
-  return r;
+  __cpuid_count(leaf, subleaf, r[0], r[1], r[2], r[3]);
 #endif
+  return r;
 }
 
 // XCR0: the register states the operating system preserves. Only called
@@ -54,16 +51,11 @@ std::uint64_t read_xcr0() {
 #endif
 }
 
-CpuidRecord::Leaf read_leaf(std::uint32_t leaf) {
-  const CpuidResult r = cpuid(leaf, 0);
-  return {r.eax, r.ebx, r.ecx, r.edx};
-}
-
 InstructionSet detect_cpu() {
   CpuidRecord record{};
-  record.leaf0 = read_leaf(0);
-  if (record.leaf0[0] >= 1) record.leaf1 = read_leaf(1);
-  if (record.leaf0[0] >= 7) record.leaf7 = read_leaf(7);
+  record.leaf0 = cpuid(0);
+  if (record.leaf0[0] >= 1) record.leaf1 = cpuid(1);
+  if (record.leaf0[0] >= 7) record.leaf7 = cpuid(7);
   if ((record.leaf1[2] >> 27) & 1U) record.xcr0 = read_xcr0();
   return instruction_set_from(record);
 }
@@ -71,37 +63,33 @@ InstructionSet detect_cpu() {
 // CPUID leaf 0x80000006 gives the L2 size per core in KB (ECX bits 31-16),
 // on AMD and Intel alike; 0 where it is not reported.
 std::size_t detect_l2_bytes() {
-  if (cpuid(0x80000000U, 0).eax < 0x80000006U) return 0;
-  return static_cast<std::size_t>(cpuid(0x80000006U, 0).ecx >> 16) * 1024;
+  if (cpuid(0x80000000U)[0] < 0x80000006U) return 0;
+  return static_cast<std::size_t>(cpuid(0x80000006U)[2] >> 16) * 1024;
 }
 
 // The L1 data cache: Intel describes each cache in leaf 4 (ways, partitions,
 // line size and sets, each minus one), AMD in leaf 0x80000005 (ECX bits
 // 31-24, in KB; its leaf 4 reports no caches). 0 where neither does.
 std::size_t detect_l1d_bytes() {
-  if (cpuid(0, 0).eax >= 4) {
-    for (std::uint32_t index = 0; index < 16; ++index) {
-      const CpuidResult r = cpuid(4, index);
-      const std::uint32_t type = r.eax & 0x1F;
-      if (type == 0) break;
-      if (type == 1 && ((r.eax >> 5) & 0x7) == 1) {
-        return std::size_t{(r.ebx >> 22) + 1} * (((r.ebx >> 12) & 0x3FF) + 1) *
-               ((r.ebx & 0xFFF) + 1) * (std::size_t{r.ecx} + 1);
-      }
+  for (std::uint32_t index = 0; cpuid(0)[0] >= 4 && index < 16; ++index) {
+    const CpuidRecord::Leaf r = cpuid(4, index);
+    const std::uint32_t type = r[0] & 0x1F;
+    if (type == 0) break;
+    if (type == 1 && ((r[0] >> 5) & 0x7) == 1) {
+      return std::size_t{(r[1] >> 22) + 1} * (((r[1] >> 12) & 0x3FF) + 1) * ((r[1] & 0xFFF) + 1) *
+             (std::size_t{r[2]} + 1);
     }
   }
-  if (cpuid(0x80000000U, 0).eax < 0x80000005U) return 0;
-  return static_cast<std::size_t>(cpuid(0x80000005U, 0).ecx >> 24) * 1024;
+  if (cpuid(0x80000000U)[0] < 0x80000005U) return 0;
+  return static_cast<std::size_t>(cpuid(0x80000005U)[2] >> 24) * 1024;
 }
 #else
 InstructionSet detect_cpu() {
   return InstructionSet::scalar;
 }
-
 std::size_t detect_l2_bytes() {
   return 0;
 }
-
 std::size_t detect_l1d_bytes() {
   return 0;
 }
@@ -125,33 +113,26 @@ constexpr bool neon_compiled_in = true;
 constexpr bool neon_compiled_in = false;
 #endif
 
-// The one piece of process-wide state. Racing first calls all compute the same
-// value, so a relaxed atomic is enough; -1 means not yet detected.
-std::atomic<int> detected_level{-1};
-
-int cpu_level() {
-  int level = detected_level.load(std::memory_order_relaxed);
-  if (level < 0) {
-    level = static_cast<int>(detect_cpu());
-    detected_level.store(level, std::memory_order_relaxed);
+// The one piece of process-wide state: the level and the cache sizes, each
+// read the first time it is asked for; 0 means not yet read. Racing first
+// calls all compute the same value, so a relaxed atomic is enough.
+template <class Read>
+std::size_t read_once(std::atomic<std::size_t>& value, Read read) {
+  std::size_t v = value.load(std::memory_order_relaxed);
+  if (v == 0) {
+    v = read();
+    value.store(v, std::memory_order_relaxed);
   }
-  return level;
+  return v;
 }
-
-// The cache sizes, read once like the level. 0 means not yet detected.
+std::atomic<std::size_t> detected_level{0};  // the level plus 1
 std::atomic<std::size_t> detected_l2_bytes{0};
 std::atomic<std::size_t> detected_l1d_bytes{0};
 
-// detected, or detect() the first time; fallback where the CPU reports none.
-std::size_t cache_bytes(std::atomic<std::size_t>& detected, std::size_t (*detect)(),
-                        std::size_t fallback) {
-  std::size_t bytes = detected.load(std::memory_order_relaxed);
-  if (bytes == 0) {
-    bytes = detect();
-    if (bytes == 0) bytes = fallback;
-    detected.store(bytes, std::memory_order_relaxed);
-  }
-  return bytes;
+int cpu_level() {
+  return static_cast<int>(
+             read_once(detected_level, [] { return static_cast<std::size_t>(detect_cpu()) + 1; })) -
+         1;
 }
 
 }  // namespace
@@ -182,27 +163,23 @@ InstructionSet instruction_set_from(const CpuidRecord& cpu) {
 // L1, the smallest of the cores the vector variants run on (Intel's client
 // cores from Haswell on); a smaller block only costs a little more streaming.
 std::size_t l2_cache_bytes() {
-  return cache_bytes(detected_l2_bytes, detect_l2_bytes, std::size_t{256} * 1024);
+  return read_once(detected_l2_bytes, [] {
+    const std::size_t bytes = detect_l2_bytes();
+    return bytes > 0 ? bytes : std::size_t{256} * 1024;
+  });
 }
 
 std::size_t l1_data_cache_bytes() {
-  return cache_bytes(detected_l1d_bytes, detect_l1d_bytes, std::size_t{32} * 1024);
+  return read_once(detected_l1d_bytes, [] {
+    const std::size_t bytes = detect_l1d_bytes();
+    return bytes > 0 ? bytes : std::size_t{32} * 1024;
+  });
 }
 
 const char* instruction_set_name(InstructionSet isa) {
-  switch (isa) {
-    case InstructionSet::avx512:
-      return "avx512";
-    case InstructionSet::avx2_fma:
-      return "avx2_fma";
-    case InstructionSet::avx2:
-      return "avx2";
-    case InstructionSet::neon:
-      return "neon";
-    case InstructionSet::scalar:
-      break;
-  }
-  return "scalar";
+  static constexpr const char* kNames[] = {"scalar", "avx2", "avx2_fma", "avx512", "neon"};
+  const auto n = static_cast<std::size_t>(isa);
+  return n < std::size(kNames) ? kNames[n] : "scalar";
 }
 
 bool instruction_set_available(InstructionSet isa) {
