@@ -23,13 +23,9 @@ fi
 rev=$1
 root=$(cd "$(dirname "$0")/.." && pwd)
 commit=$(git -C "$root" rev-parse --verify "$rev^{commit}")
-if [ $# -eq 2 ]; then
-  work=$2
-  mkdir -p "$work"
-else
-  work=$(mktemp -d)
-  trap 'rm -rf "$work"' EXIT
-fi
+work=${2:-$(mktemp -d)}
+[ $# -eq 2 ] || trap 'rm -rf "$work"' EXIT
+mkdir -p "$work"
 work=$(cd "$work" && pwd)
 cxx=${CXX:-c++}
 

@@ -20,12 +20,13 @@ struct Shape {
   std::size_t dim, n_a, n_b;
 };
 
-const Shape kPairwise[] = {
+const std::vector<Shape> kPairwise = {
     {2, 2000, 2000},  {3, 2000, 2000}, {16, 2000, 2000}, {64, 1000, 1000},  {256, 500, 500},
     {1024, 256, 256}, {3, 100000, 8},  {128, 20000, 16}, {512, 2000, 2000}, {1024, 2000, 2000},
     {5, 37, 3001},    {33, 1001, 9},   {7, 333, 77},     {100, 129, 131},   {1, 5000, 5000}};
-const Shape kWeighted[] = {{3, 2000, 2000}, {16, 1000, 1000}, {64, 500, 500},  {256, 300, 300},
-                           {8, 300, 300},   {24, 1500, 1500}, {130, 300, 300}, {5, 1000, 7}};
+const std::vector<Shape> kWeighted = {{3, 2000, 2000}, {16, 1000, 1000}, {64, 500, 500},
+                                      {256, 300, 300}, {8, 300, 300},    {24, 1500, 1500},
+                                      {130, 300, 300}, {5, 1000, 7}};
 
 std::vector<double> values(std::size_t count, unsigned seed) {
   std::mt19937_64 gen(seed);
@@ -33,17 +34,6 @@ std::vector<double> values(std::size_t count, unsigned seed) {
   std::vector<double> v(count);
   for (double& x : v) x = dist(gen);
   return v;
-}
-
-// FNV-1a over the 8 bytes of every double.
-std::uint64_t checksum(const std::vector<double>& v) {
-  std::uint64_t h = 14695981039346656037ull;
-  for (const double x : v) {
-    std::uint64_t bits;
-    std::memcpy(&bits, &x, sizeof bits);
-    for (int byte = 0; byte < 8; ++byte) h = (h ^ ((bits >> (8 * byte)) & 0xff)) * 1099511628211ull;
-  }
-  return h;
 }
 
 // Seconds per call of run, repeated for about 0.2 s after one warm-up call.
@@ -60,40 +50,41 @@ double time_calls(Run run) {
   return since(start) / static_cast<double>(calls);
 }
 
-// Whether the command line picks kind at s: when it names no shape, or names s.
-bool picked(int argc, char** argv, const char* kind, const Shape& s) {
-  char name[96];
-  std::snprintf(name, sizeof name, "%s/%zu/%zu/%zu", kind, s.dim, s.n_a, s.n_b);
-  for (int n = 1; n < argc; ++n)
-    if (std::strcmp(argv[n], name) == 0) return true;
-  return argc < 2;
-}
-
-void report(const char* kind, const Shape& s, double seconds, const std::vector<double>& result) {
-  std::printf("%s %zu %zu %zu %.9e %016llx\n", kind, s.dim, s.n_a, s.n_b, seconds,
-              static_cast<unsigned long long>(checksum(result)));
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
   using korvane::MatrixView;
-  for (const Shape& s : kPairwise) {
-    if (!picked(argc, argv, "pairwise", s)) continue;
-    std::vector<double> a = values(s.dim * s.n_a, 1), b = values(s.dim * s.n_b, 2);
-    std::vector<double> c(s.n_a * s.n_b);
-    const MatrixView av{s.dim, s.n_a, a.data()}, bv{s.dim, s.n_b, b.data()};
-    const MatrixView cv{s.n_a, s.n_b, c.data()};
-    report("pairwise", s, time_calls([&] { korvane::pairwise_squared_distances(av, bv, cv); }), c);
-  }
-  for (const Shape& s : kWeighted) {
-    if (!picked(argc, argv, "weighted", s)) continue;
-    std::vector<double> a = values(s.dim * s.n_a, 1), b = values(s.dim * s.n_b, 2);
-    std::vector<double> q = values(s.n_a * s.n_b, 3), c(s.dim);
-    const MatrixView av{s.dim, s.n_a, a.data()}, bv{s.dim, s.n_b, b.data()};
-    const MatrixView qv{s.n_a, s.n_b, q.data()}, cv{s.dim, 1, c.data()};
-    const double t = time_calls([&] { korvane::weighted_coordinate_sums(av, bv, qv, cv); });
-    report("weighted", s, t, c);
-  }
+  for (const std::vector<Shape>* shapes : {&kPairwise, &kWeighted})
+    for (const Shape& s : *shapes) {
+      const bool weighted = shapes == &kWeighted;
+      const char* kind = weighted ? "weighted" : "pairwise";
+      // Run when the command line names no shape, or names this one.
+      char name[96];
+      std::snprintf(name, sizeof name, "%s/%zu/%zu/%zu", kind, s.dim, s.n_a, s.n_b);
+      if (argc > 1 && std::none_of(argv + 1, argv + argc,
+                                   [&](const char* arg) { return std::strcmp(arg, name) == 0; }))
+        continue;
+      std::vector<double> a = values(s.dim * s.n_a, 1), b = values(s.dim * s.n_b, 2);
+      std::vector<double> q = weighted ? values(s.n_a * s.n_b, 3) : std::vector<double>();
+      std::vector<double> c(weighted ? s.dim : s.n_a * s.n_b);
+      const MatrixView av{s.dim, s.n_a, a.data()}, bv{s.dim, s.n_b, b.data()};
+      const MatrixView qv{s.n_a, s.n_b, q.data()};
+      const MatrixView cv =
+          weighted ? MatrixView{s.dim, 1, c.data()} : MatrixView{s.n_a, s.n_b, c.data()};
+      const double seconds = time_calls([&] {
+        weighted ? korvane::weighted_coordinate_sums(av, bv, qv, cv)
+                 : korvane::pairwise_squared_distances(av, bv, cv);
+      });
+      // FNV-1a over the 8 bytes of every double.
+      std::uint64_t h = 14695981039346656037ull;
+      for (const double x : c) {
+        std::uint64_t bits;
+        std::memcpy(&bits, &x, sizeof bits);
+        for (int byte = 0; byte < 8; ++byte)
+          h = (h ^ ((bits >> (8 * byte)) & 0xff)) * 1099511628211ull;
+      }
+      std::printf("%s %zu %zu %zu %.9e %016llx\n", kind, s.dim, s.n_a, s.n_b, seconds,
+                  static_cast<unsigned long long>(h));
+    }
   return 0;
 }
