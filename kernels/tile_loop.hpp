@@ -369,7 +369,7 @@ void pairwise(const MatrixView& a, const MatrixView& b, const MatrixView& C, std
     for (std::size_t n = 0; n < a.cols * b.cols; ++n) C.data[n] = 0.0;
     return;
   }
-  if (b.cols <= t.b_in_lanes_max && a.cols > b.cols && a.rows > t.short_sum) {
+  if (b.cols <= t.b_in_lanes_max && a.cols > b.cols && a.rows >= t.b_in_lanes_from) {
     pairwise_tiled<Tile, true>(a, b, C, l2_bytes);
   } else if (b.cols <= t.broadcasts && a.rows <= t.short_sum) {
     variants::with_count<1, t.short_sum>(a.rows, [&](auto kd) {
