@@ -111,11 +111,13 @@ struct RegisterTile {
   }
   static KORVANE_ALWAYS_INLINE void store_masked(const Sums& s, double* c, std::size_t ldc,
                                                  std::size_t m, std::size_t n) {
-    each([&](std::size_t q, std::size_t v) KORVANE_ALWAYS_INLINE_LAMBDA {
-      if (q < n)
+    for (std::size_t q = 0; q < kBroadcasts; ++q) {
+      if (q >= n) continue;
+      Ops::store_first(c + q * ldc, m, s.acc[q][0]);
+      for (std::size_t v = 1; v < kVectors; ++v)
         Ops::store_first(c + q * ldc + kWidth * v, m > kWidth * v ? m - kWidth * v : 0,
                          s.acc[q][v]);
-    });
+    }
   }
 
   // Adds the squares of coordinate k, or sets them when first; lane(k, v)
