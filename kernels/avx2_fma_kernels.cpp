@@ -17,8 +17,8 @@ namespace korvane::variants {
 
 namespace {
 
-struct SplitAdds {
-  static KORVANE_ALWAYS_INLINE __m256d on_multiply_pipes(__m256d sum, __m256d square) {
+struct Avx2FmaOps : Avx2Ops {
+  static KORVANE_ALWAYS_INLINE V add_on_multiply_pipes(V sum, V square) {
     return exact_add_on_multiply_pipes(sum, square);
   }
 };
@@ -26,7 +26,7 @@ struct SplitAdds {
 }  // namespace
 
 void pairwise_avx2_fma(MatrixView a, MatrixView b, MatrixView C, std::size_t l2_bytes) {
-  tiling::pairwise<PairwiseTile<SplitAdds>>(a, b, C, l2_bytes);
+  tiling::pairwise<Avx2FmaOps>(a, b, C, l2_bytes);
 }
 
 }  // namespace korvane::variants

@@ -19,13 +19,6 @@ namespace korvane::variants {
 
 namespace {
 
-// Every add on the add pipes: this unit has no FMA3.
-struct AddPipesOnly {
-  static __m256d on_multiply_pipes(__m256d sum, __m256d square) {
-    return _mm256_add_pd(sum, square);
-  }
-};
-
 constexpr weighting::WeightedTable kTable = weighting::kAvx2Weighted;
 
 // Weighted sums of coordinates k0 .. k0 + count - 1 (count <= 4 * NV) over
@@ -76,7 +69,7 @@ void weighted_block(const MatrixView& a, const MatrixView& b, const weighting::W
 }  // namespace
 
 void pairwise_avx2(MatrixView a, MatrixView b, MatrixView C, std::size_t l2_bytes) {
-  tiling::pairwise<PairwiseTile<AddPipesOnly>>(a, b, C, l2_bytes);
+  tiling::pairwise<Avx2Ops>(a, b, C, l2_bytes);
 }
 
 void weighted_avx2(MatrixView a, MatrixView b, MatrixView Q, MatrixView c, std::size_t first,

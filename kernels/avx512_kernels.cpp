@@ -90,15 +90,12 @@ KORVANE_ALWAYS_INLINE __m512d subtract_broadcast(__m512d lanes, const double* br
 #endif
 }
 
-struct PairwiseTile {
+struct Avx512Ops {
+  using V = __m512d;
+  static constexpr std::size_t kWidth = 8;
   static constexpr tiling::PairwiseTable kTable = tiling::kAvx512Pairwise;
-  static constexpr std::size_t kLanes = kTable.lanes;
-  static constexpr std::size_t kBroadcasts = kTable.broadcasts;
   static constexpr bool kMasked = true;
   static constexpr bool picks_points(int dim) { return dim >= 2 && dim < 8; }
-  struct Sums {
-    __m512d lo[kBroadcasts], hi[kBroadcasts];
-  };
 
   // The 8 points of each half fill exactly D vectors; coordinate k of all 8
   // is picked from them by permutes with fixed indices. Unrolled at compile
@@ -128,109 +125,61 @@ struct PairwiseTile {
   // Eight coordinates of eight points at a time through an 8 x 8 transpose.
   static void pack_full_panel(const double* points, std::size_t dim, std::size_t kc,
                               double* panel) {
+    constexpr std::size_t lanes = kTable.lanes;
     std::size_t k = 0;
     for (; k + 8 <= kc; k += 8) {
-      for (std::size_t half = 0; half < kLanes; half += 8) {
+      for (std::size_t half = 0; half < lanes; half += 8) {
         __m512d block[8];
         for (std::size_t l = 0; l < 8; ++l)
           block[l] = _mm512_loadu_pd(points + (half + l) * dim + k);
         transpose8x8(block);
         for (std::size_t r = 0; r < 8; ++r)
-          _mm512_store_pd(panel + (k + r) * kLanes + half, block[r]);
+          _mm512_store_pd(panel + (k + r) * lanes + half, block[r]);
       }
     }
     for (; k < kc; ++k)
-      for (std::size_t l = 0; l < kLanes; ++l) panel[k * kLanes + l] = points[l * dim + k];
+      for (std::size_t l = 0; l < lanes; ++l) panel[k * lanes + l] = points[l * dim + k];
   }
 
   // A full tile of fresh sums over D < 8 coordinates, its lane points picked
   // straight from their storage into registers.
-  template <int KD>
+  template <class Tile, int KD>
   static void run_points(const double* points, const double* const* columns, double* c,
                          std::size_t ldc, std::size_t n) {
     constexpr std::size_t dim = KD;
     __m512d lanes[dim][2];
     pick_short_points<dim>(points, lanes);
     const auto lane = [&lanes](std::size_t k, std::size_t half) { return lanes[k][half]; };
-    tiling::run_chunk<PairwiseTile, KD, false>(
-        dim, lane, columns, false, nullptr, [](Sums&) {},
-        [&](const Sums& s) { store(s, c, ldc, n); });
+    tiling::run_chunk<Tile, KD, false>(
+        dim, lane, columns, false, nullptr, [](typename Tile::Sums&) {},
+        [&](const typename Tile::Sums& s) { Tile::store(s, c, ldc, n); });
   }
 
-  static KORVANE_ALWAYS_INLINE __m512d lane(const double* panel, std::size_t k, std::size_t v) {
-    return _mm512_load_pd(panel + k * kLanes + 8 * v);
+  static KORVANE_ALWAYS_INLINE V load(const double* p) { return _mm512_load_pd(p); }
+  static KORVANE_ALWAYS_INLINE V loadu(const double* p) { return _mm512_loadu_pd(p); }
+  static KORVANE_ALWAYS_INLINE void storeu(double* p, V v) { _mm512_storeu_pd(p, v); }
+  static KORVANE_ALWAYS_INLINE V load_first(const double* p, std::size_t count) {
+    return _mm512_maskz_loadu_pd(first_lanes(count), p);
   }
-  static KORVANE_ALWAYS_INLINE void load(Sums& s, const double* c, std::size_t ldc) {
-    for (std::size_t q = 0; q < kBroadcasts; ++q) {
-      s.lo[q] = _mm512_loadu_pd(c + q * ldc);
-      s.hi[q] = _mm512_loadu_pd(c + q * ldc + 8);
-    }
+  static KORVANE_ALWAYS_INLINE void store_first(double* p, std::size_t count, V v) {
+    _mm512_mask_storeu_pd(p, first_lanes(count), v);
   }
-  // The first n columns.
-  static KORVANE_ALWAYS_INLINE void store(const Sums& s, double* c, std::size_t ldc,
-                                          std::size_t n = kBroadcasts) {
-    for (std::size_t q = 0; q < n; ++q) {
-      _mm512_storeu_pd(c + q * ldc, s.lo[q]);
-      _mm512_storeu_pd(c + q * ldc + 8, s.hi[q]);
-    }
+  static KORVANE_ALWAYS_INLINE V broadcast(const double* p) { return _mm512_set1_pd(*p); }
+  static KORVANE_ALWAYS_INLINE V sub(V x, V y) { return _mm512_sub_pd(x, y); }
+  static KORVANE_ALWAYS_INLINE V mul(V x, V y) { return _mm512_mul_pd(x, y); }
+  static KORVANE_ALWAYS_INLINE V add(V x, V y) { return _mm512_add_pd(x, y); }
+  static KORVANE_ALWAYS_INLINE V sub_broadcast(V v, const double* p) {
+    return subtract_broadcast(v, p);
   }
-  static KORVANE_ALWAYS_INLINE void load_masked(Sums& s, const double* c, std::size_t ldc,
-                                                std::size_t m, std::size_t n) {
-    for (std::size_t q = 0; q < kBroadcasts; ++q) {
-      s.lo[q] = _mm512_maskz_loadu_pd(q < n ? first_lanes(m) : 0, c + q * ldc);
-      s.hi[q] = _mm512_maskz_loadu_pd(q < n ? first_lanes(m > 8 ? m - 8 : 0) : 0, c + q * ldc + 8);
-    }
-  }
-  static KORVANE_ALWAYS_INLINE void store_masked(const Sums& s, double* c, std::size_t ldc,
-                                                 std::size_t m, std::size_t n) {
-    for (std::size_t q = 0; q < kBroadcasts; ++q) {
-      if (q >= n) continue;
-      _mm512_mask_storeu_pd(c + q * ldc, first_lanes(m), s.lo[q]);
-      _mm512_mask_storeu_pd(c + q * ldc + 8, first_lanes(m > 8 ? m - 8 : 0), s.hi[q]);
-    }
-  }
-  // One coordinate: 16 subtracts, multiplies and adds. With a's points in the
-  // lanes and long sums, every other add goes to the multiply pipes, so that
-  // all four pipes share the work (AMD Zen 4: two add, two multiply/FMA);
-  // elsewhere that measured slower.
-  template <int KD, bool BInLanes, class Lane>
-  static KORVANE_ALWAYS_INLINE void step(Sums& s, const Lane& lane, const double* const* columns,
-                                         std::size_t k, bool first) {
-    const __m512d lane_lo = lane(k, 0);
-    const __m512d lane_hi = lane(k, 1);
-    for (std::size_t q = 0; q < kBroadcasts; ++q) {
-      if constexpr (BInLanes || (KD > 0 && KD <= static_cast<int>(kTable.short_sum))) {
-        const __m512d x = _mm512_set1_pd(columns[q][k]);
-        const __m512d t_lo = _mm512_sub_pd(x, lane_lo);
-        const __m512d t_hi = _mm512_sub_pd(x, lane_hi);
-        const __m512d square_lo = _mm512_mul_pd(t_lo, t_lo);
-        const __m512d square_hi = _mm512_mul_pd(t_hi, t_hi);
-        s.lo[q] = first ? square_lo : _mm512_add_pd(s.lo[q], square_lo);
-        s.hi[q] = first ? square_hi : _mm512_add_pd(s.hi[q], square_hi);
-      } else {
-        const __m512d t_lo = subtract_broadcast(lane_lo, columns[q] + k);
-        const __m512d t_hi = subtract_broadcast(lane_hi, columns[q] + k);
-        const __m512d square_lo = _mm512_mul_pd(t_lo, t_lo);
-        const __m512d square_hi = _mm512_mul_pd(t_hi, t_hi);
-        if (first) {
-          s.lo[q] = square_lo;
-          s.hi[q] = square_hi;
-        } else if (q % 2 == 0) {
-          s.lo[q] = exact_add_on_multiply_pipes(s.lo[q], square_lo);
-          s.hi[q] = _mm512_add_pd(s.hi[q], square_hi);
-        } else {
-          s.lo[q] = _mm512_add_pd(s.lo[q], square_lo);
-          s.hi[q] = exact_add_on_multiply_pipes(s.hi[q], square_hi);
-        }
-      }
-    }
+  static KORVANE_ALWAYS_INLINE V add_on_multiply_pipes(V sum, V square) {
+    return exact_add_on_multiply_pipes(sum, square);
   }
 };
 
 }  // namespace
 
 void pairwise_avx512(MatrixView a, MatrixView b, MatrixView C, std::size_t l2_bytes) {
-  tiling::pairwise<PairwiseTile>(a, b, C, l2_bytes);
+  tiling::pairwise<Avx512Ops>(a, b, C, l2_bytes);
 }
 
 }  // namespace korvane::variants

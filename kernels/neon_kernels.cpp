@@ -29,67 +29,47 @@ namespace korvane::variants {
 
 namespace {
 
-struct PairwiseTile {
+// No masked loads or stores: edge tiles go through a stack tile. No FMA
+// either: every add on the add pipes.
+struct NeonOps {
+  using V = float64x2_t;
+  static constexpr std::size_t kWidth = 2;
   static constexpr tiling::PairwiseTable kTable = tiling::kNeonPairwise;
-  static constexpr std::size_t kLanes = kTable.lanes;
-  static constexpr std::size_t kBroadcasts = kTable.broadcasts;
-  static constexpr std::size_t kVectors = kLanes / 2;
-  // No masked loads or stores: edge tiles go through a stack tile.
   static constexpr bool kMasked = false;
   static constexpr bool picks_points(int) { return false; }
-  struct Sums {
-    float64x2_t acc[kBroadcasts][kVectors];
-  };
 
   // Two points at a time: zipping two coordinates of each gives the panel's
   // pairs for both coordinates.
   static void pack_full_panel(const double* points, std::size_t dim, std::size_t kc,
                               double* panel) {
-    for (std::size_t l = 0; l < kLanes; l += 2) {
+    constexpr std::size_t lanes = kTable.lanes;
+    for (std::size_t l = 0; l < lanes; l += 2) {
       const double* p0 = points + l * dim;
       const double* p1 = p0 + dim;
       std::size_t k = 0;
       for (; k + 2 <= kc; k += 2) {
         const float64x2_t x0 = vld1q_f64(p0 + k);
         const float64x2_t x1 = vld1q_f64(p1 + k);
-        vst1q_f64(panel + k * kLanes + l, vzip1q_f64(x0, x1));
-        vst1q_f64(panel + (k + 1) * kLanes + l, vzip2q_f64(x0, x1));
+        vst1q_f64(panel + k * lanes + l, vzip1q_f64(x0, x1));
+        vst1q_f64(panel + (k + 1) * lanes + l, vzip2q_f64(x0, x1));
       }
       if (k < kc) {
-        panel[k * kLanes + l] = p0[k];
-        panel[k * kLanes + l + 1] = p1[k];
+        panel[k * lanes + l] = p0[k];
+        panel[k * lanes + l + 1] = p1[k];
       }
     }
   }
-
-  // Loops over whole tiles index the sums by constants only, so that they
-  // stay in registers.
-  static KORVANE_ALWAYS_INLINE float64x2_t lane(const double* panel, std::size_t k, std::size_t v) {
-    return vld1q_f64(panel + k * kLanes + 2 * v);
+  static KORVANE_ALWAYS_INLINE V load(const double* p) { return vld1q_f64(p); }
+  static KORVANE_ALWAYS_INLINE V loadu(const double* p) { return vld1q_f64(p); }
+  static KORVANE_ALWAYS_INLINE void storeu(double* p, V v) { vst1q_f64(p, v); }
+  static KORVANE_ALWAYS_INLINE V broadcast(const double* p) { return vld1q_dup_f64(p); }
+  static KORVANE_ALWAYS_INLINE V sub(V x, V y) { return vsubq_f64(x, y); }
+  static KORVANE_ALWAYS_INLINE V mul(V x, V y) { return vmulq_f64(x, y); }
+  static KORVANE_ALWAYS_INLINE V add(V x, V y) { return vaddq_f64(x, y); }
+  static KORVANE_ALWAYS_INLINE V sub_broadcast(V v, const double* p) {
+    return sub(v, broadcast(p));
   }
-  static KORVANE_ALWAYS_INLINE void load(Sums& s, const double* c, std::size_t ldc) {
-    for (std::size_t q = 0; q < kBroadcasts; ++q)
-      for (std::size_t v = 0; v < kVectors; ++v) s.acc[q][v] = vld1q_f64(c + q * ldc + 2 * v);
-  }
-  static KORVANE_ALWAYS_INLINE void store(const Sums& s, double* c, std::size_t ldc) {
-    for (std::size_t q = 0; q < kBroadcasts; ++q)
-      for (std::size_t v = 0; v < kVectors; ++v) vst1q_f64(c + q * ldc + 2 * v, s.acc[q][v]);
-  }
-
-  template <int KD, bool BInLanes, class Lane>
-  static KORVANE_ALWAYS_INLINE void step(Sums& s, const Lane& lane, const double* const* columns,
-                                         std::size_t k, bool first) {
-    float64x2_t lanes[kVectors];
-    for (std::size_t v = 0; v < kVectors; ++v) lanes[v] = lane(k, v);
-    for (std::size_t q = 0; q < kBroadcasts; ++q) {
-      const float64x2_t x = vld1q_dup_f64(columns[q] + k);
-      for (std::size_t v = 0; v < kVectors; ++v) {
-        const float64x2_t t = BInLanes ? vsubq_f64(x, lanes[v]) : vsubq_f64(lanes[v], x);
-        const float64x2_t square = vmulq_f64(t, t);
-        s.acc[q][v] = first ? square : vaddq_f64(s.acc[q][v], square);
-      }
-    }
-  }
+  static KORVANE_ALWAYS_INLINE V add_on_multiply_pipes(V sum, V square) { return add(sum, square); }
 };
 
 constexpr std::size_t kWeightedVectors = weighting::kNeonWeighted.sweep_vectors;
@@ -148,7 +128,7 @@ void weighted_pass(const MatrixView& a, const MatrixView& b, const MatrixView& Q
 }  // namespace
 
 void pairwise_neon(MatrixView a, MatrixView b, MatrixView C, std::size_t l2_bytes) {
-  tiling::pairwise<PairwiseTile>(a, b, C, l2_bytes);
+  tiling::pairwise<NeonOps>(a, b, C, l2_bytes);
 }
 
 void weighted_neon(MatrixView a, MatrixView b, MatrixView Q, MatrixView c, std::size_t first,

@@ -1,28 +1,27 @@
-// The portable macro-loop of the pairwise kernel, shared by the vector
-// variants; only the register tile is written per instruction set.
+// The portable macro-loop of the pairwise kernel and its register tile,
+// shared by the vector variants; only the vector operations are written per
+// instruction set.
 //
 // One side (the "lane" side) is packed into a stack buffer, coordinate by
 // coordinate, so that coordinate k of `lanes` points is one contiguous run;
 // the other side is read in place and each coordinate broadcast. A tile of
 // lanes x broadcasts entries stays in registers while k runs. Long sums are
 // cut into chunks: a later chunk continues from the partial sums the earlier
-// one stored in C, so every entry is still one sum over ascending k. A tile
-// only ever computes a whole tile; an edge tile is computed into a stack tile
-// and only its entries are copied out, unless the tile has a masked form.
+// one stored in C, so every entry is still one sum over ascending k. An edge
+// tile is computed whole, with masked loads and stores where the level has
+// them, else into a stack tile of which only its entries are copied out.
 //
-// A Tile gives kTable (its level's PairwiseTable), kMasked, picks_points and
-// its accumulators Sums, with entry (l, q) of a tile at c[l + q * ldc]:
+// A level's Ops gives its vector type V of kWidth doubles, kTable (its
+// PairwiseTable) and kMasked, and as static functions:
+//   load (aligned), loadu, storeu; with kMasked, load_first(p, count) and
+//     store_first(p, count, v): the first count doubles (all from kWidth on);
+//   broadcast(p), sub, mul, add; sub_broadcast(v, p): v - *p in every lane;
+//   add_on_multiply_pipes: rounds as add does;
 //   pack_full_panel(points, dim, kc, panel): coordinate k of point l
 //     (points[l * dim + k]) to panel[k * lanes + l], for kc coordinates;
-//   lane(panel, k, v): vector v of packed coordinate k;
-//   step<KD, BInLanes>(sums, lane, columns, k, first): adds the squares of
-//     coordinate k, or sets them when first; lane(k, v) gives the lane
-//     vectors, columns[q][k] broadcast q's coordinate; a's coordinate first;
-//   load(sums, c, ldc) and store(sums, c, ldc): a whole tile;
-//   with kMasked, load_masked and store_masked(sums, c, ldc, m, n): entries
-//     l < m, q < n only;
-//   with picks_points(KD), run_points<KD>(points, columns, c, ldc, n): a
-//     whole tile of fresh sums, its lane points (points[l * KD + k]) unpacked.
+//   picks_points(dim), and where true run_points<Tile, KD>(points, columns,
+//     c, ldc, n): a whole tile of fresh sums, its lane points
+//     (points[l * KD + k]) read unpacked, its first n columns stored.
 //
 // Everything here has internal linkage: each instruction-set unit compiles
 // its own copy with its own flags.
@@ -64,6 +63,97 @@ inline void prefetch(const double* address) {
   static_cast<void>(address);
 #endif
 }
+
+// kTable.lanes lane points in kVectors vectors, by kTable.broadcasts
+// broadcast points: entry (l, q) of the tile in lane l % kWidth of acc[q][l /
+// kWidth], its place in C at c[l + q * ldc]. Whole tiles index the sums by
+// constants only, so that they stay in registers.
+template <class LevelOps>
+struct RegisterTile {
+  using Ops = LevelOps;
+  using V = typename Ops::V;
+  static constexpr PairwiseTable kTable = Ops::kTable;
+  static constexpr std::size_t kWidth = Ops::kWidth;
+  static constexpr std::size_t kVectors = kTable.lanes / kWidth;
+  static constexpr std::size_t kBroadcasts = kTable.broadcasts;
+  struct Sums {
+    V acc[kBroadcasts][kVectors];
+  };
+
+  // f(q, v) for every vector of sums, q outermost, unrolled.
+  template <class F>
+  static KORVANE_ALWAYS_INLINE void each(const F& f) {
+    variants::for_each_index<kBroadcasts>([&](auto q) KORVANE_ALWAYS_INLINE_LAMBDA {
+      variants::for_each_index<kVectors>([&](auto v) KORVANE_ALWAYS_INLINE_LAMBDA { f(q, v); });
+    });
+  }
+
+  static KORVANE_ALWAYS_INLINE V lane(const double* panel, std::size_t k, std::size_t v) {
+    return Ops::load(panel + k * kTable.lanes + kWidth * v);
+  }
+  static KORVANE_ALWAYS_INLINE void load(Sums& s, const double* c, std::size_t ldc) {
+    each([&](std::size_t q, std::size_t v)
+             KORVANE_ALWAYS_INLINE_LAMBDA { s.acc[q][v] = Ops::loadu(c + q * ldc + kWidth * v); });
+  }
+  // The first n columns.
+  static KORVANE_ALWAYS_INLINE void store(const Sums& s, double* c, std::size_t ldc,
+                                          std::size_t n = kBroadcasts) {
+    for (std::size_t q = 0; q < n; ++q)
+      for (std::size_t v = 0; v < kVectors; ++v) Ops::storeu(c + q * ldc + kWidth * v, s.acc[q][v]);
+  }
+  // Entries l < m, q < n only; the sums of the others start from zero.
+  static KORVANE_ALWAYS_INLINE void load_masked(Sums& s, const double* c, std::size_t ldc,
+                                                std::size_t m, std::size_t n) {
+    each([&](std::size_t q, std::size_t v) KORVANE_ALWAYS_INLINE_LAMBDA {
+      s.acc[q][v] = Ops::load_first(c + (q < n ? q : 0) * ldc + kWidth * v,
+                                    q < n && m > kWidth * v ? m - kWidth * v : 0);
+    });
+  }
+  static KORVANE_ALWAYS_INLINE void store_masked(const Sums& s, double* c, std::size_t ldc,
+                                                 std::size_t m, std::size_t n) {
+    for (std::size_t q = 0; q < kBroadcasts; ++q) {
+      if (q >= n) continue;
+      Ops::store_first(c + q * ldc, m, s.acc[q][0]);
+      for (std::size_t v = 1; v < kVectors; ++v)
+        Ops::store_first(c + q * ldc + kWidth * v, m > kWidth * v ? m - kWidth * v : 0,
+                         s.acc[q][v]);
+    }
+  }
+
+  // Adds the squares of coordinate k, or sets them when first; lane(k, v)
+  // gives the lane vectors, columns[q][k] broadcast q's coordinate, a's
+  // coordinate first in each difference. With a's points in the lanes and
+  // long sums, every other add of a column goes to the multiply pipes, so
+  // that all four pipes share the work (AMD Zen 2 to Zen 5: two add, two
+  // multiply/FMA); elsewhere that measured slower.
+  template <int KD, bool BInLanes, class Lane>
+  static KORVANE_ALWAYS_INLINE void step(Sums& s, const Lane& lane, const double* const* columns,
+                                         std::size_t k, bool first) {
+    constexpr bool split = !BInLanes && !(KD > 0 && KD <= static_cast<int>(kTable.short_sum));
+    V lanes[kVectors];
+    variants::for_each_index<kVectors>([&](auto v)
+                                           KORVANE_ALWAYS_INLINE_LAMBDA { lanes[v] = lane(k, v); });
+    each([&](std::size_t q, std::size_t v) KORVANE_ALWAYS_INLINE_LAMBDA {
+      const double* x = columns[q] + k;
+      V t;
+      if constexpr (split) {
+        t = Ops::sub_broadcast(lanes[v], x);
+      } else {
+        t = BInLanes ? Ops::sub(Ops::broadcast(x), lanes[v])
+                     : Ops::sub(lanes[v], Ops::broadcast(x));
+      }
+      const V square = Ops::mul(t, t);
+      V& sum = s.acc[q][v];
+      if (first) {
+        sum = square;
+      } else if (split && (q + v) % 2 == 0) {
+        sum = Ops::add_on_multiply_pipes(sum, square);
+      } else {
+        sum = Ops::add(sum, square);
+      }
+    });
+  }
+};
 
 // step(k, false) for k = first .. steps - 1. With next (the next tile's
 // broadcast columns), each coordinate also asks for one line of them, column
@@ -117,7 +207,7 @@ KORVANE_ALWAYS_INLINE void run_tile(std::size_t kc, const Lane& lane, const doub
   const auto chunk = [&](const auto& load, const auto& store) KORVANE_ALWAYS_INLINE_LAMBDA {
     run_chunk<Tile, KD, BInLanes>(kc, lane, columns, continue_sums, next, load, store);
   };
-  if constexpr (!BInLanes && Tile::kMasked) {
+  if constexpr (!BInLanes && Tile::Ops::kMasked) {
     chunk([&](Sums& s) { Tile::load_masked(s, c, ldc, m, n); },
           [&](const Sums& s) { Tile::store_masked(s, c, ldc, m, n); });
   } else {
@@ -156,7 +246,7 @@ void pack_panels(const MatrixView& points, std::size_t first, std::size_t count,
   for (std::size_t p = 0; p * lanes < count; ++p) {
     double* panel = buffer + p * lanes * kc;
     if (count - p * lanes >= lanes) {
-      Tile::pack_full_panel(points.data + (first + p * lanes) * dim + k0, dim, kc, panel);
+      Tile::Ops::pack_full_panel(points.data + (first + p * lanes) * dim + k0, dim, kc, panel);
       continue;
     }
     for (std::size_t l = 0; l < lanes; ++l) {
@@ -223,9 +313,10 @@ void pairwise_single_group(const MatrixView& a, const MatrixView& b, const Matri
   const auto lane = [&panel](std::size_t k, std::size_t v)
                         KORVANE_ALWAYS_INLINE_LAMBDA { return Tile::lane(panel, k, v); };
   std::size_t first = 0;
-  if constexpr (Tile::picks_points(KD)) {
+  if constexpr (Tile::Ops::picks_points(KD)) {
     for (; first + lanes <= a.cols; first += lanes) {
-      Tile::template run_points<KD>(a.data + first * dim, columns, C.data + first, C.rows, b.cols);
+      Tile::Ops::template run_points<Tile, KD>(a.data + first * dim, columns, C.data + first,
+                                               C.rows, b.cols);
     }
   }
   for (; first < a.cols; first += lanes) {
@@ -271,15 +362,16 @@ void pairwise_tiled(const MatrixView& a, const MatrixView& b, const MatrixView& 
 // broadcast columns of work, so with few points of b (and more of a) b's go
 // in the lanes. Short points of a with one group of broadcast columns skip
 // the buffer. The blocks are sized for an L2 cache of l2_bytes.
-template <class Tile>
+template <class Ops>
 void pairwise(const MatrixView& a, const MatrixView& b, const MatrixView& C, std::size_t l2_bytes) {
-  constexpr PairwiseTable t = Tile::kTable;
+  using Tile = RegisterTile<Ops>;
+  constexpr PairwiseTable t = Ops::kTable;
   if (a.cols == 0 || b.cols == 0) return;
   if (a.rows == 0) {
     for (std::size_t n = 0; n < a.cols * b.cols; ++n) C.data[n] = 0.0;
     return;
   }
-  if (b.cols <= t.b_in_lanes_max && a.cols > b.cols && a.rows > t.short_sum) {
+  if (b.cols <= t.b_in_lanes_max && a.cols > b.cols && a.rows >= t.b_in_lanes_from) {
     pairwise_tiled<Tile, true>(a, b, C, l2_bytes);
   } else if (b.cols <= t.broadcasts && a.rows <= t.short_sum) {
     variants::with_count<1, t.short_sum>(a.rows, [&](auto kd) {

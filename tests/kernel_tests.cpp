@@ -218,7 +218,8 @@ TEST_P(KernelTest, PairwiseMatchesOracleOverShapes) {
   const std::vector<std::size_t> counts = {t.broadcasts, t.lanes, t.b_in_lanes_max};
   unsigned seed = 1;
   for (std::size_t dim :
-       boundary_sizes({t.short_sum, t.spread_from, t.panel_doubles / t.lanes}, {1, 2, 3, 100})) {
+       boundary_sizes({t.short_sum, t.b_in_lanes_from, t.spread_from, t.panel_doubles / t.lanes},
+                      {1, 2, 3, 100})) {
     for (std::size_t n_a : boundary_sizes(counts, {1, 2})) {
       for (std::size_t n_b : boundary_sizes(counts, {1})) {
         auto a = random_values(dim * n_a, seed++, dim % 2 ? 1e3 : 0.0);
