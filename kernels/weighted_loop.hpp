@@ -190,20 +190,16 @@ void weighted_block(const MatrixView& a, const MatrixView& b, const WeightRows& 
       });
       bj += dim;
     };
+    pair(0, std::true_type{});
+    std::size_t j = 1;
     // Row i asks for the next group's lines of the columns j = i (mod 8).
-    std::size_t j = 0;
-    std::size_t next_group_column = ask_next_group && i + 8 < a.cols ? i % 8 : n_b;
-    const auto ask_ahead = [&]() KORVANE_ALWAYS_INLINE_LAMBDA {
+    std::size_t next_group_column = ask_next_group && i + 8 < a.cols ? (i + 7) % 8 + 1 : n_b;
+    for (; j < prefetched; ++j) {
       tiling::prefetch(weights + (j + kTable.ahead) * stride);
       if (j == next_group_column) {
         tiling::prefetch<2>(weights + 8 + j * stride);
         next_group_column += 8;
       }
-    };
-    if (j < prefetched) ask_ahead();
-    pair(j++, std::true_type{});
-    for (; j < prefetched; ++j) {
-      ask_ahead();
       pair(j, std::false_type{});
     }
     for (; j + 1 < n_b; ++j) pair(j, std::false_type{});
