@@ -22,6 +22,31 @@
 namespace korvane::weighting {
 namespace {
 
+// Calls pass(std::integral_constant<std::size_t, NV>{}, k0, count, lead) for
+// each run of count coordinates from k0, NV being the vectors that the run
+// needs when its first vector starts lead coordinates before k0. Only the
+// first run has a lead, the given one (less than Lanes): the runs then start
+// at whole vectors from coordinate -lead. Where one run cannot cover D, the
+// runs take as equal a share of the vectors as whole vectors allow. With no
+// pairs every sum stays as it is and Q's data may be null.
+template <std::size_t Lanes, std::size_t MaxVectors, class Pass>
+void coordinate_passes(const MatrixView& a, const MatrixView& b, Pass&& pass,
+                       std::size_t lead = 0) {
+  if (a.cols == 0 || b.cols == 0 || a.rows == 0) return;
+  const std::size_t span = a.rows + lead;  // from coordinate -lead
+  const std::size_t vectors_in_all = (span + Lanes - 1) / Lanes;
+  const std::size_t runs = (vectors_in_all + MaxVectors - 1) / MaxVectors;
+  const std::size_t block = Lanes * ((vectors_in_all + runs - 1) / runs);
+  for (std::size_t start = 0; start < span; start += block) {
+    const std::size_t k0 = start == 0 ? 0 : start - lead;
+    const std::size_t first_lead = start == 0 ? lead : 0;
+    const std::size_t end = (span - start < block ? span : start + block) - lead;
+    const std::size_t vectors = (first_lead + end - k0 + Lanes - 1) / Lanes;
+    variants::with_count<1, MaxVectors>(vectors,
+                                        [&](auto nv) { pass(nv, k0, end - k0, first_lead); });
+  }
+}
+
 // Whether an n_a x n_b Q holds more than 8 times the L2 cache, so that its
 // lines come from L3 or memory.
 inline bool q_far_larger_than_caches(std::size_t n_a, std::size_t n_b) {
@@ -214,32 +239,19 @@ void weighted_block(const MatrixView& a, const MatrixView& b, const WeightRows& 
   });
 }
 
-// Continues c over the points first .. end - 1 of a with Ops' loop, in runs
-// of coordinates whose first vector starts lead (less than lanes)
-// coordinates before the run: the first run starts at coordinate 0, the
-// others at whole vectors from coordinate -lead. Where one run cannot cover D,
-// the runs take as equal a share of the vectors as whole vectors allow. With
-// no pairs every sum stays as it is and Q's data may be null.
+// Continues c over the points first .. end - 1 of a with Ops' loop; the first
+// pass starts lead coordinates early (see coordinate_passes).
 template <class Ops>
 void weighted_sums(const MatrixView& a, const MatrixView& b, const MatrixView& Q, double* c,
                    std::size_t first, std::size_t end, std::size_t lead = 0) {
-  constexpr std::size_t L = Ops::kTable.lanes;
-  constexpr std::size_t kMaxVectors = Ops::kTable.sweep_vectors;
-  if (a.cols == 0 || b.cols == 0 || a.rows == 0) return;
   alignas(64) double buffer[kStagedWeights];
   const WeightRows rows(Q, buffer, copies_rows(Ops::kTable, a, b), first);
-  const std::size_t span = a.rows + lead;  // from coordinate -lead
-  const std::size_t vectors_in_all = (span + L - 1) / L;
-  const std::size_t runs = (vectors_in_all + kMaxVectors - 1) / kMaxVectors;
-  const std::size_t block = L * ((vectors_in_all + runs - 1) / runs);
-  for (std::size_t start = 0; start < span; start += block) {
-    const std::size_t k0 = start == 0 ? 0 : start - lead;
-    const std::size_t run_lead = start == 0 ? lead : 0;
-    const std::size_t stop = (span - start < block ? span : start + block) - lead;
-    variants::with_count<1, kMaxVectors>((run_lead + stop - k0 + L - 1) / L, [&](auto nv) {
-      weighted_block<Ops, decltype(nv)::value>(a, b, rows, c, k0, stop - k0, run_lead, first, end);
-    });
-  }
+  coordinate_passes<Ops::kTable.lanes, Ops::kTable.sweep_vectors>(
+      a, b,
+      [&](auto nv, std::size_t k0, std::size_t count, std::size_t first_lead) {
+        weighted_block<Ops, decltype(nv)::value>(a, b, rows, c, k0, count, first_lead, first, end);
+      },
+      lead);
 }
 
 }  // namespace
