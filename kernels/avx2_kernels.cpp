@@ -19,52 +19,25 @@ namespace korvane::variants {
 
 namespace {
 
-constexpr weighting::WeightedTable kTable = weighting::kAvx2Weighted;
-
-// Weighted sums of coordinates k0 .. k0 + count - 1 (count <= 4 * NV) over
-// every pair, in pair order, as in the AVX-512 unit.
-template <std::size_t NV>
-void weighted_block(const MatrixView& a, const MatrixView& b, const weighting::WeightRows& rows,
-                    double* sums, std::size_t k0, std::size_t count, std::size_t first,
-                    std::size_t end) {
-  const std::size_t dim = a.rows;
-  const std::size_t n_b = b.cols;
-  const __m256i tail = first_lanes(count - (NV - 1) * 4);
-  const auto load = [&tail](const double* p, std::size_t v) KORVANE_ALWAYS_INLINE_LAMBDA {
-    return v < NV - 1 ? _mm256_loadu_pd(p + 4 * v) : _mm256_maskload_pd(p + 4 * v, tail);
-  };
-  __m256d acc[NV];
-  for_each_index<NV>([&](auto v) { acc[v] = load(sums + k0, v); });
-  const std::size_t stride = rows.stride();
-  const std::size_t prefetched =
-      rows.staged() ? 0 : n_b - (n_b < kTable.ahead ? n_b : kTable.ahead);
-  const bool ask_next_group = !rows.staged() && weighting::asks_for_next_group(NV, a.cols, n_b);
-  for (std::size_t i = first; i < end; ++i) {
-    if (rows.staged() && rows.starts_group(i)) rows.stage(i);
-    const double* ai = a.data + i * dim + k0;
-    const double* weights = rows.weights(i);
-    __m256d point[NV];
-    for_each_index<NV>([&](auto v) { point[v] = load(ai, v); });
-    const auto pair = [&](std::size_t j) KORVANE_ALWAYS_INLINE_LAMBDA {
-      const __m256d w = _mm256_set1_pd(weights[j * stride]);
-      const double* bj = b.data + j * dim + k0;
-      for_each_index<NV>([&](auto v) {
-        const __m256d t = _mm256_sub_pd(point[v], load(bj, v));
-        acc[v] = _mm256_add_pd(acc[v], _mm256_mul_pd(_mm256_mul_pd(w, t), t));
-      });
-    };
-    std::size_t j = 0;
-    const bool ask_now = ask_next_group && i + 8 < a.cols;
-    for (; j < prefetched; ++j) {
-      tiling::prefetch(weights + (j + kTable.ahead) * stride);
-      if (ask_now && j % 8 == i % 8) tiling::prefetch<2>(weights + 8 + j * stride);
-      pair(j);
-    }
-    for (; j < n_b; ++j) pair(j);
+// The 256-bit vectors for weighting::weighted_block.
+struct Ymm {
+  using Vector = __m256d;
+  static constexpr weighting::WeightedTable kTable = weighting::kAvx2Weighted;
+  static std::size_t copy_columns(const double*, std::size_t, std::size_t, double*, std::size_t) {
+    return 0;
   }
-  for_each_index<NV - 1>([&](auto v) { _mm256_storeu_pd(sums + k0 + 4 * v, acc[v]); });
-  _mm256_maskstore_pd(sums + k0 + 4 * (NV - 1), tail, acc[NV - 1]);
-}
+  static __m256i lanes(std::size_t lo, std::size_t hi) {
+    return _mm256_andnot_si256(first_lanes(lo), first_lanes(hi));
+  }
+  static __m256d load(const double* p) { return _mm256_loadu_pd(p); }
+  static __m256d load(const double* p, __m256i m) { return _mm256_maskload_pd(p, m); }
+  static void store(double* p, __m256d x) { _mm256_storeu_pd(p, x); }
+  static void store(double* p, __m256i m, __m256d x) { _mm256_maskstore_pd(p, m, x); }
+  static __m256d broadcast(double x) { return _mm256_set1_pd(x); }
+  static __m256d sub(__m256d x, __m256d y) { return _mm256_sub_pd(x, y); }
+  static __m256d mul(__m256d x, __m256d y) { return _mm256_mul_pd(x, y); }
+  static __m256d add(__m256d x, __m256d y) { return _mm256_add_pd(x, y); }
+};
 
 }  // namespace
 
@@ -74,12 +47,7 @@ void pairwise_avx2(MatrixView a, MatrixView b, MatrixView C, std::size_t l2_byte
 
 void weighted_avx2(MatrixView a, MatrixView b, MatrixView Q, MatrixView c, std::size_t first,
                    std::size_t end) {
-  alignas(64) double buffer[weighting::kStagedWeights];
-  const weighting::WeightRows rows(Q, buffer, weighting::copies_rows(kTable, a, b), first);
-  weighting::coordinate_passes<4, kTable.sweep_vectors>(
-      a, b, [&](auto nv, std::size_t k0, std::size_t count, std::size_t) {
-        weighted_block<decltype(nv)::value>(a, b, rows, c.data, k0, count, first, end);
-      });
+  weighting::weighted_sums<Ymm>(a, b, Q, c.data, first, end);
 }
 
 }  // namespace korvane::variants

@@ -1,7 +1,8 @@
-// The outer loop of the vector weighted kernels, shared by the instruction-set
-// units: c is computed in passes of at most Lanes * MaxVectors coordinates,
-// each pass one sweep over all pairs with its sums held in registers. Every
-// c(k) still receives its terms in pair order, whatever the pass.
+// The vector weighted kernels' loops, shared by the instruction-set units,
+// each of which supplies its vector operations: c is computed in passes of
+// at most lanes * sweep_vectors coordinates, each pass one sweep over all
+// pairs with its sums held in registers. Every c(k) still receives its terms
+// in pair order, whatever the pass.
 //
 // Everything here has internal linkage: each unit compiles it with its own
 // instruction-set flags, and a shared inline copy could carry one unit's
@@ -11,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 
 #include "distance_kernels.hpp"
 #include "kernel_variants.hpp"
@@ -71,13 +73,6 @@ inline bool copies_rows(const WeightedTable& t, const MatrixView& a, const Matri
          row_bytes > l1_data_cache_bytes() / 8 * 7;
 }
 
-// The copy of WeightRows where a unit has none of its own.
-struct ElementCopy {
-  std::size_t operator()(const double*, std::size_t, std::size_t, double*, std::size_t) const {
-    return 0;
-  }
-};
-
 // The rows of Q as a kernel reads them: weights(i)[j * stride()] is Q(i, j),
 // once stage(i) has been called for every i with starts_group(i). Read in
 // place, each pair takes a fresh line of Q for the 8 bytes it uses; copied,
@@ -99,11 +94,11 @@ class WeightRows {
   bool staged() const { return group_ > 1; }
   std::size_t stride() const { return staged() ? 1 : Q_.rows; }
   bool starts_group(std::size_t i) const { return i == first_row_ || place(i) == 0; }
-  // Copies the group that holds row i0 from i0 on. A unit's own
-  // copy_columns(column, ld, rows, out, n) may copy the leading columns first,
-  // out[r * n + j] taking column[r + j * ld] for r < rows, and return how many.
-  template <class CopyColumns = ElementCopy>
-  void stage(std::size_t i0, CopyColumns copy_columns = {}) const {
+  // Copies the group that holds row i0 from i0 on. Ops::copy_columns(column,
+  // ld, rows, out, n) may copy the leading columns first, out[r * n + j]
+  // taking column[r + j * ld] for r < rows, and return how many.
+  template <class Ops>
+  void stage(std::size_t i0) const {
     const std::size_t first = place(i0);
     const std::size_t left = Q_.rows - i0;
     const std::size_t rows = left < group_ - first ? left : group_ - first;
@@ -113,7 +108,7 @@ class WeightRows {
     const std::size_t ld = Q_.rows;
     // Where Q's columns share sets, its lines come from L3 or memory, the
     // faster copies are slower, and every column is copied alone.
-    std::size_t j = shares_sets_ ? 0 : copy_columns(column, ld, rows, out, n);
+    std::size_t j = shares_sets_ ? 0 : Ops::copy_columns(column, ld, rows, out, n);
     column += j * ld;
     // Four columns at a time, each row's four weights stored side by side:
     // quicker where Q's lines come from L2.
@@ -150,6 +145,114 @@ class WeightRows {
   std::size_t group_ = 1;
   std::size_t shift_ = 0;
 };
+
+// p moved back by lead doubles, computed as an integer: the address may lie
+// before the array, and only masked-off lanes are ever read or written there.
+template <class T>
+T* lead_start(T* p, std::size_t lead) {
+  return reinterpret_cast<T*>(reinterpret_cast<std::uintptr_t>(p) - lead * sizeof(double));
+}
+
+// Weighted sums of coordinates k0 .. k0 + count - 1 (lead + count <= lanes *
+// NV) over the pairs of points first .. end - 1 of a, in pair order,
+// vectorised across k: each of the NV vectors of sums gets one term per pair.
+// Vector v holds coordinates k0 - lead + lanes * v on; the lanes outside the
+// run are masked. Ops is a level's vectors: Vector, kTable, copy_columns (see
+// WeightRows), lanes(lo, hi) (the mask of lanes lo .. hi - 1), load and store
+// with or without a mask (masked-off lanes load as 0), broadcast, sub, mul, add.
+template <class Ops, std::size_t NV>
+void weighted_block(const MatrixView& a, const MatrixView& b, const WeightRows& rows, double* sums,
+                    std::size_t k0, std::size_t count, std::size_t lead, std::size_t first,
+                    std::size_t end) {
+  using V = typename Ops::Vector;
+  constexpr WeightedTable kTable = Ops::kTable;
+  constexpr std::size_t L = kTable.lanes;
+  const std::size_t dim = a.rows;
+  const std::size_t n_b = b.cols;
+  const auto head = Ops::lanes(lead, NV == 1 ? lead + count : L);
+  const auto tail = Ops::lanes(0, lead + count - (NV - 1) * L);
+  // Only the first and the last vector have lanes outside the run.
+  const auto load = [&](const double* p, auto v, auto masked) KORVANE_ALWAYS_INLINE_LAMBDA {
+    if constexpr (masked && (v == 0 || v == NV - 1)) {
+      return Ops::load(p + L * v, v == 0 ? head : tail);
+    } else {
+      return Ops::load(p + L * v);
+    }
+  };
+  V acc[NV];
+  double* const out = lead_start(sums + k0, lead);
+  variants::for_each_index<NV>([&](auto v) { acc[v] = load(out, v, std::true_type{}); });
+  const std::size_t stride = rows.stride();
+  const std::size_t prefetched =
+      rows.staged() ? 0 : n_b - (n_b < kTable.ahead ? n_b : kTable.ahead);
+  const bool ask_next_group = !rows.staged() && asks_for_next_group(NV, a.cols, n_b);
+  // Past point_registers vectors, point i is read from a copy in L1.
+  constexpr bool point_in_registers = NV <= kTable.point_registers;
+  V point[point_in_registers ? NV : 1];
+  alignas(64) double point_copy[point_in_registers ? 1 : L * NV];
+  for (std::size_t i = first; i < end; ++i) {
+    if (rows.staged() && rows.starts_group(i)) rows.template stage<Ops>(i);
+    const double* ai = lead_start(a.data + i * dim + k0, lead);
+    const double* weights = rows.weights(i);
+    variants::for_each_index<NV>([&](auto v) {
+      if constexpr (point_in_registers) {
+        point[v] = load(ai, v, std::true_type{});
+      } else {
+        Ops::store(point_copy + L * v, load(ai, v, std::true_type{}));
+      }
+    });
+    const double* bj = lead_start(b.data + k0, lead);
+    // Between b's first and last column, the lanes outside the run read the
+    // neighbouring columns' coordinates and are never used, so only the two
+    // outer columns need masked loads, which are slower.
+    const auto pair = [&](std::size_t j, auto outer) KORVANE_ALWAYS_INLINE_LAMBDA {
+      const V w = Ops::broadcast(weights[j * stride]);
+      const double* const copied = variants::unseen(point_copy);  // read anew at every pair
+      variants::for_each_index<NV>([&](auto v) {
+        const V x = point_in_registers ? point[v] : Ops::load(copied + L * v);
+        const V t = Ops::sub(x, load(bj, v, outer));
+        acc[v] = Ops::add(acc[v], Ops::mul(Ops::mul(w, t), t));
+      });
+      bj += dim;
+    };
+    pair(0, std::true_type{});
+    std::size_t j = 1;
+    // Row i asks for the next group's lines of the columns j = i (mod 8).
+    std::size_t next_group_column = ask_next_group && i + 8 < a.cols ? (i + 7) % 8 + 1 : n_b;
+    for (; j < prefetched; ++j) {
+      tiling::prefetch(weights + (j + kTable.ahead) * stride);
+      if (j == next_group_column) {
+        tiling::prefetch<2>(weights + 8 + j * stride);
+        next_group_column += 8;
+      }
+      pair(j, std::false_type{});
+    }
+    for (; j + 1 < n_b; ++j) pair(j, std::false_type{});
+    if (j < n_b) pair(j, std::true_type{});
+  }
+  variants::for_each_index<NV>([&](auto v) {
+    if constexpr (v == 0 || v == NV - 1) {
+      Ops::store(out + L * v, v == 0 ? head : tail, acc[v]);
+    } else {
+      Ops::store(out + L * v, acc[v]);
+    }
+  });
+}
+
+// Continues c over the points first .. end - 1 of a with Ops' loop; the first
+// pass starts lead coordinates early (see coordinate_passes).
+template <class Ops>
+void weighted_sums(const MatrixView& a, const MatrixView& b, const MatrixView& Q, double* c,
+                   std::size_t first, std::size_t end, std::size_t lead = 0) {
+  alignas(64) double buffer[kStagedWeights];
+  const WeightRows rows(Q, buffer, copies_rows(Ops::kTable, a, b), first);
+  coordinate_passes<Ops::kTable.lanes, Ops::kTable.sweep_vectors>(
+      a, b,
+      [&](auto nv, std::size_t k0, std::size_t count, std::size_t first_lead) {
+        weighted_block<Ops, decltype(nv)::value>(a, b, rows, c, k0, count, first_lead, first, end);
+      },
+      lead);
+}
 
 }  // namespace
 }  // namespace korvane::weighting
