@@ -54,7 +54,8 @@ constexpr std::size_t kStagedWeights = 4096;
 // The constants of one level's weighted loop (see weighted_loop.hpp).
 struct WeightedTable {
   std::size_t lanes;             // doubles per vector
-  std::size_t sweep_vectors;     // vectors of sums in registers in one sweep over the pairs
+  std::size_t sweep_vectors;     // vectors of sums in one sweep over the pairs
+  std::size_t sum_registers;     // of those held in registers; the others are added to in L1
   std::size_t point_registers;   // vectors of point i held in registers; more are read from L1
   std::size_t ahead;             // pairs ahead at which Q's lines are asked for, read in place
   std::size_t fewest_rows;       // fewest rows of Q per copied group (0: copied where 2 KB apart)
@@ -63,12 +64,14 @@ struct WeightedTable {
 inline constexpr WeightedTable kAvx2Weighted{
     4,  // a ymm
     8,  // half of the 16 ymm; point i and the temporaries take the rest
+    8,  // all of them
     8,  // all of point i
     8,  // a fresh line of Q per pair: a few lines in flight
     0,  // short sums: a row's lines of Q stay in L1 or L2, copying only costs
     0};
 inline constexpr WeightedTable kAvx512Weighted{
     8,   // a zmm
+    33,  // 256 coordinates whatever their lead: b read end to end, in one sweep
     28,  // 4 of the 32 zmm hold w and the temporaries
     12,  // the sums need the registers more than point i does
     16,  // twice the 256-bit loop's pairs: each takes half as long
@@ -77,6 +80,7 @@ inline constexpr WeightedTable kAvx512Weighted{
 inline constexpr WeightedTable kNeonWeighted{
     2,   // a q register
     12,  // 12 sums and 12 vectors of point i: 24 of the 32 q registers
+    12,  // all of them
     12,  // all of point i
     8,   // a fresh line of Q per pair
     0,   // never copied

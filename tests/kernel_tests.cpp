@@ -198,7 +198,8 @@ Level level_of(InstructionSet isa) {
   namespace w = korvane::weighting;
   const auto passes = [](const w::WeightedTable& p, std::vector<std::size_t> more = {}) {
     const std::size_t sweep = p.lanes * p.sweep_vectors;
-    more.insert(more.end(), {p.lanes, sweep, 2 * sweep, p.lanes * p.point_registers});
+    more.insert(more.end(), {p.lanes, sweep, 2 * sweep, p.lanes * p.point_registers,
+                             p.lanes * p.sum_registers});
     return more;
   };
   switch (isa) {
