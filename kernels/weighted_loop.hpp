@@ -153,58 +153,79 @@ T* lead_start(T* p, std::size_t lead) {
   return reinterpret_cast<T*>(reinterpret_cast<std::uintptr_t>(p) - lead * sizeof(double));
 }
 
+// One run's vectors: vector v of a point or of the sums at p + lanes * v,
+// only the first and the last with lanes outside the run; between b's first
+// and last column those lanes read the neighbouring columns' coordinates,
+// never used, so that only the outer columns need masked loads. Past
+// sum_registers vectors, the sums between the first sum_registers - 1 and
+// the last are added to in L1 (never the outer ones): left to GCC, such
+// spills ran up to 1.5x slower from one count to the next.
+template <class Ops, std::size_t NV>
+struct Run {
+  static constexpr std::size_t L = Ops::kTable.lanes;
+  static constexpr std::size_t R = Ops::kTable.sum_registers;
+  static constexpr std::size_t in_memory = NV > R ? NV - R : 0;
+  static constexpr bool in_l1(std::size_t v) { return v + 1 >= R && v + 1 < R + in_memory; }
+  decltype(Ops::lanes(0, 0)) head, tail;
+  Run(std::size_t lead, std::size_t count)
+      : head(Ops::lanes(lead, NV == 1 ? lead + count : L)),
+        tail(Ops::lanes(0, lead + count - (NV - 1) * L)) {}
+  template <class Index, bool Masked>
+  KORVANE_ALWAYS_INLINE typename Ops::Vector load(const double* p, Index v,
+                                                  std::bool_constant<Masked>) const {
+    if constexpr (Masked && (v == 0 || v == NV - 1)) {
+      return Ops::load(p + L * v, v == 0 ? head : tail);
+    } else {
+      return Ops::load(p + L * v);
+    }
+  }
+  template <class Index>
+  KORVANE_ALWAYS_INLINE void store(double* p, Index v, typename Ops::Vector x) const {
+    if constexpr (v == 0 || v == NV - 1) {
+      Ops::store(p + L * v, v == 0 ? head : tail, x);
+    } else {
+      Ops::store(p + L * v, x);
+    }
+  }
+};
+
 // Weighted sums of coordinates k0 .. k0 + count - 1 (lead + count <= lanes *
 // NV) over the pairs of points first .. end - 1 of a, in pair order,
 // vectorised across k: each of the NV vectors of sums gets one term per pair.
 // Vector v holds coordinates k0 - lead + lanes * v on; the lanes outside the
-// run are masked. Ops is a level's vectors: Vector, kTable, copy_columns (see
-// WeightRows), lanes(lo, hi) (the mask of lanes lo .. hi - 1), load and store
-// with or without a mask (masked-off lanes load as 0), broadcast, sub, mul, add.
+// run are masked. Past point_registers vectors, point i is read from a copy
+// in L1; row i asks for the next group's lines of the columns j = i (mod 8)
+// (see asks_for_next_group). Ops is a level's vectors: Vector, kTable,
+// copy_columns (see WeightRows), lanes(lo, hi) (the mask of lanes lo .. hi -
+// 1), load and store with or without a mask (masked-off lanes load as 0),
+// broadcast, sub, mul, add.
 template <class Ops, std::size_t NV>
 void weighted_block(const MatrixView& a, const MatrixView& b, const WeightRows& rows, double* sums,
                     std::size_t k0, std::size_t count, std::size_t lead, std::size_t first,
                     std::size_t end) {
   using V = typename Ops::Vector;
+  using Vectors = Run<Ops, NV>;
   constexpr WeightedTable kTable = Ops::kTable;
   constexpr std::size_t L = kTable.lanes;
   const std::size_t dim = a.rows;
   const std::size_t n_b = b.cols;
-  const auto head = Ops::lanes(lead, NV == 1 ? lead + count : L);
-  const auto tail = Ops::lanes(0, lead + count - (NV - 1) * L);
-  // Only the first and the last vector have lanes outside the run.
-  const auto load = [&](const double* p, auto v, auto masked) KORVANE_ALWAYS_INLINE_LAMBDA {
-    if constexpr (masked && (v == 0 || v == NV - 1)) {
-      return Ops::load(p + L * v, v == 0 ? head : tail);
-    } else {
-      return Ops::load(p + L * v);
-    }
-  };
-  // Past sum_registers vectors, the sums between the first sum_registers - 1
-  // and the last are added to in L1 (never the masked outer ones): left to
-  // GCC, such spills ran up to 1.5x slower from one count to the next.
-  constexpr std::size_t in_memory = NV > kTable.sum_registers ? NV - kTable.sum_registers : 0;
-  constexpr auto held_in_memory = [](std::size_t v) {
-    return v + 1 >= Ops::kTable.sum_registers && v + 1 < Ops::kTable.sum_registers + in_memory;
-  };
+  const Vectors run(lead, count);
   V acc[NV];
-  alignas(64) double spilled_sums[L * (in_memory > 0 ? in_memory : 1)];
+  alignas(64) double spilled_sums[L * (Vectors::in_memory > 0 ? Vectors::in_memory : 1)];
   double* const spilled = variants::unseen(spilled_sums);
-  const auto spilled_at = [&](std::size_t v) {
-    return spilled + L * (v + 1 - kTable.sum_registers);
-  };
+  const auto spilled_at = [&](std::size_t v) { return spilled + L * (v + 1 - Vectors::R); };
   double* const out = lead_start(sums + k0, lead);
   variants::for_each_index<NV>([&](auto v) {
-    if constexpr (held_in_memory(v)) {
+    if constexpr (Vectors::in_l1(v)) {
       Ops::store(spilled_at(v), Ops::load(out + L * v));
     } else {
-      acc[v] = load(out, v, std::true_type{});
+      acc[v] = run.load(out, v, std::true_type{});
     }
   });
   const std::size_t stride = rows.stride();
   const std::size_t prefetched =
       rows.staged() ? 0 : n_b - (n_b < kTable.ahead ? n_b : kTable.ahead);
   const bool ask_next_group = !rows.staged() && asks_for_next_group(NV, a.cols, n_b);
-  // Past point_registers vectors, point i is read from a copy in L1.
   constexpr bool point_in_registers = NV <= kTable.point_registers;
   V point[point_in_registers ? NV : 1];
   alignas(64) double point_copy[point_in_registers ? 1 : L * NV];
@@ -214,23 +235,20 @@ void weighted_block(const MatrixView& a, const MatrixView& b, const WeightRows& 
     const double* weights = rows.weights(i);
     variants::for_each_index<NV>([&](auto v) {
       if constexpr (point_in_registers) {
-        point[v] = load(ai, v, std::true_type{});
+        point[v] = run.load(ai, v, std::true_type{});
       } else {
-        Ops::store(point_copy + L * v, load(ai, v, std::true_type{}));
+        Ops::store(point_copy + L * v, run.load(ai, v, std::true_type{}));
       }
     });
     const double* bj = lead_start(b.data + k0, lead);
-    // Between b's first and last column, the lanes outside the run read the
-    // neighbouring columns' coordinates and are never used, so only the two
-    // outer columns need masked loads, which are slower.
     const auto pair = [&](std::size_t j, auto outer) KORVANE_ALWAYS_INLINE_LAMBDA {
       const V w = Ops::broadcast(weights[j * stride]);
       const double* const copied = variants::unseen(point_copy);  // read anew at every pair
       variants::for_each_index<NV>([&](auto v) {
         const V x = point_in_registers ? point[v] : Ops::load(copied + L * v);
-        const V t = Ops::sub(x, load(bj, v, outer));
+        const V t = Ops::sub(x, run.load(bj, v, outer));
         const V term = Ops::mul(Ops::mul(w, t), t);
-        if constexpr (held_in_memory(v)) {
+        if constexpr (Vectors::in_l1(v)) {
           Ops::store(spilled_at(v), Ops::add(Ops::load(spilled_at(v)), term));
         } else {
           acc[v] = Ops::add(acc[v], term);
@@ -240,7 +258,6 @@ void weighted_block(const MatrixView& a, const MatrixView& b, const WeightRows& 
     };
     pair(0, std::true_type{});
     std::size_t j = 1;
-    // Row i asks for the next group's lines of the columns j = i (mod 8).
     std::size_t next_group_column = ask_next_group && i + 8 < a.cols ? (i + 7) % 8 + 1 : n_b;
     for (; j < prefetched; ++j) {
       tiling::prefetch(weights + (j + kTable.ahead) * stride);
@@ -254,12 +271,10 @@ void weighted_block(const MatrixView& a, const MatrixView& b, const WeightRows& 
     if (j < n_b) pair(j, std::true_type{});
   }
   variants::for_each_index<NV>([&](auto v) {
-    if constexpr (v == 0 || v == NV - 1) {
-      Ops::store(out + L * v, v == 0 ? head : tail, acc[v]);
-    } else if constexpr (held_in_memory(v)) {
+    if constexpr (Vectors::in_l1(v)) {
       Ops::store(out + L * v, Ops::load(spilled_at(v)));
     } else {
-      Ops::store(out + L * v, acc[v]);
+      run.store(out, v, acc[v]);
     }
   });
 }
