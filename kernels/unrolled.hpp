@@ -9,12 +9,16 @@
 #include <type_traits>
 #include <utility>
 
+// KORVANE_COLD: a rarely run path, placed apart from the hot loops so that
+// adding it does not move them.
 #if defined(_MSC_VER) && !defined(__clang__)
 #define KORVANE_ALWAYS_INLINE __forceinline
 #define KORVANE_ALWAYS_INLINE_LAMBDA
+#define KORVANE_COLD
 #else
 #define KORVANE_ALWAYS_INLINE inline __attribute__((always_inline))
 #define KORVANE_ALWAYS_INLINE_LAMBDA __attribute__((always_inline))
+#define KORVANE_COLD __attribute__((cold, noinline))
 #endif
 
 namespace korvane::variants {

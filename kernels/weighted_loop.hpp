@@ -198,8 +198,8 @@ struct Run {
 // (see asks_for_next_group). Ops is a level's vectors: Vector, kTable,
 // copy_columns (see WeightRows), lanes(lo, hi) (the mask of lanes lo .. hi -
 // 1), load and store with or without a mask (masked-off lanes load as 0),
-// broadcast, sub, mul, add.
-template <class Ops, std::size_t NV>
+// broadcast, sub, mul, add. With AllMasked, b's columns are all read masked.
+template <class Ops, std::size_t NV, bool AllMasked>
 void weighted_block(const MatrixView& a, const MatrixView& b, const WeightRows& rows, double* sums,
                     std::size_t k0, std::size_t count, std::size_t lead, std::size_t first,
                     std::size_t end) {
@@ -265,9 +265,9 @@ void weighted_block(const MatrixView& a, const MatrixView& b, const WeightRows& 
         tiling::prefetch<2>(weights + 8 + j * stride);
         next_group_column += 8;
       }
-      pair(j, std::false_type{});
+      pair(j, std::bool_constant<AllMasked>{});
     }
-    for (; j + 1 < n_b; ++j) pair(j, std::false_type{});
+    for (; j + 1 < n_b; ++j) pair(j, std::bool_constant<AllMasked>{});
     if (j < n_b) pair(j, std::true_type{});
   }
   variants::for_each_index<NV>([&](auto v) {
@@ -279,6 +279,15 @@ void weighted_block(const MatrixView& a, const MatrixView& b, const WeightRows& 
   });
 }
 
+// Below lanes / 2 coordinates, a column's unmasked vector can reach past
+// the next column's end, and so past b's: one run, every column masked.
+template <class Ops>
+KORVANE_COLD void short_weighted_sums(const MatrixView& a, const MatrixView& b,
+                                      const WeightRows& rows, double* c, std::size_t first,
+                                      std::size_t end) {
+  weighted_block<Ops, 1, true>(a, b, rows, c, 0, a.rows, 0, first, end);
+}
+
 // Continues c over the points first .. end - 1 of a with Ops' loop; the first
 // pass starts lead coordinates early (see coordinate_passes).
 template <class Ops>
@@ -286,10 +295,14 @@ void weighted_sums(const MatrixView& a, const MatrixView& b, const MatrixView& Q
                    std::size_t first, std::size_t end, std::size_t lead = 0) {
   alignas(64) double buffer[kStagedWeights];
   const WeightRows rows(Q, buffer, copies_rows(Ops::kTable, a, b), first);
+  if (2 * a.rows < Ops::kTable.lanes && a.rows > 0 && a.cols > 0 && b.cols > 0) {
+    return short_weighted_sums<Ops>(a, b, rows, c, first, end);
+  }
   coordinate_passes<Ops::kTable.lanes, Ops::kTable.sweep_vectors>(
       a, b,
       [&](auto nv, std::size_t k0, std::size_t count, std::size_t first_lead) {
-        weighted_block<Ops, decltype(nv)::value>(a, b, rows, c, k0, count, first_lead, first, end);
+        weighted_block<Ops, decltype(nv)::value, false>(a, b, rows, c, k0, count, first_lead, first,
+                                                        end);
       },
       lead);
 }
