@@ -78,10 +78,9 @@ struct Zmm {
 void weighted_avx512(MatrixView a, MatrixView b, MatrixView Q, MatrixView c, std::size_t first,
                      std::size_t end) {
   // With D a multiple of 8, every column of b starts at the same place in a
-  // line; past point_registers vectors the passes then start that many
-  // coordinates early (lanes masked off), so that all of b's loads are whole
-  // lines.
-  const bool whole_lines = a.rows % 8 == 0 && a.rows > 8 * Zmm::kTable.point_registers;
+  // line; past 12 vectors the passes then start that many coordinates early
+  // (lanes masked off), so that all of b's loads are whole lines.
+  const bool whole_lines = a.rows % 8 == 0 && a.rows > 96;
   const std::size_t lead =
       whole_lines ? reinterpret_cast<std::uintptr_t>(b.data) / sizeof(double) % 8 : 0;
   weighting::weighted_sums<Zmm>(a, b, Q, c.data, first, end, lead);

@@ -73,7 +73,7 @@ inline constexpr WeightedTable kAvx512Weighted{
     8,   // a zmm
     33,  // 256 coordinates whatever their lead: b read end to end, in one sweep
     28,  // 4 of the 32 zmm hold w and the temporaries
-    12,  // the sums need the registers more than point i does
+    24,  // past 24 vectors an explicit copy in L1 beats GCC's own spills of point i
     16,  // twice the 256-bit loop's pairs: each takes half as long
     2,   // a group saves each pair a line of Q from L2
     4};  // the copy costs more against a longer sum
