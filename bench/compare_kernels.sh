@@ -56,7 +56,9 @@ build_kernels "$root" "$work/after"
 rounds() {  # shapes to run (all when none), as kind/D/n_a/n_b
   for round in 1 2 3 4 5; do
     echo "Round $round of 5${1:+, again for $*}" >&2
-    for side in before after; do
+    order="before after"  # each side first in every other round
+    [ $((round % 2)) -eq 1 ] || order="after before"
+    for side in $order; do
       # shellcheck disable=SC2086 # TIMING_PREFIX is a command and its arguments
       ${TIMING_PREFIX:-} "$work/$side/kernel_timing" "$@" >"$work/round"
       sed "s/^/$side /" "$work/round" >>"$work/times"

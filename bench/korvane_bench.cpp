@@ -44,11 +44,14 @@ struct Shape {
   double steps() const { return static_cast<double>(dim) * pairs(); }
 };
 
-// The README's ten, then odd edge-heavy ones.
+// The README's ten, odd edge-heavy ones, then few columns of b about where
+// they go in the lanes.
 const Shape kPairwiseShapes[] = {
     {2, 2000, 2000},  {3, 2000, 2000}, {16, 2000, 2000}, {64, 1000, 1000},  {256, 500, 500},
     {1024, 256, 256}, {3, 100000, 8},  {128, 20000, 16}, {512, 2000, 2000}, {1024, 2000, 2000},
-    {5, 37, 3001},    {33, 1001, 9},   {7, 333, 77},     {100, 129, 131},   {1, 5000, 5000}};
+    {5, 37, 3001},    {33, 1001, 9},   {7, 333, 77},     {100, 129, 131},   {1, 5000, 5000},
+    {16, 20000, 16},  {24, 20000, 16}, {32, 20000, 16},  {33, 20000, 16},   {48, 20000, 16},
+    {33, 1001, 16}};
 // The README's four, the odd ones, then the dispatcher's boundaries (D <= 4,
 // few or many columns of b), Q far larger than L2, the lead at D = 8 m, and
 // more coordinates than one sweep holds, Q's columns a multiple of 2 KB apart.
