@@ -19,10 +19,8 @@
 #include <string>
 #include <vector>
 
-#include "double_bits.hpp"
 #include "fuzz_input.hpp"
-#include "reference_loops.hpp"
-#include "stand_in_host.hpp"
+#include "gateway_cases.hpp"
 
 namespace {
 
@@ -98,16 +96,12 @@ bool can_exist(std::size_t rows, std::size_t cols) {
 std::string expected_message(int nlhs, const std::vector<const mxArray*>& args) {
   const std::size_t nrhs = args.size();
   if (nrhs < 1 || nrhs > 3 || nlhs > 1) {
-    return "Usage: C = korvane(a,b)\n       or: C = korvane(a)\n       or: c = korvane(a,b,Q)\n"
-           "where the b matrix may be empty.";
+    return cases::kUsage;
   }
   const auto matrix_error = [&](std::size_t n) -> std::string {
-    const std::string number = std::to_string(n + 1);
-    if (!real_full_double(*args[n])) {
-      return "Error: argument " + number + " must be a real, full double matrix (got " +
-             refused_as(*args[n]) + ")";
-    }
-    if (args[n]->dimensions > 2) return "Error: argument " + number + " must be a 2-D matrix";
+    const int number = static_cast<int>(n + 1);
+    if (!real_full_double(*args[n])) return cases::not_real_double(number, refused_as(*args[n]));
+    if (args[n]->dimensions > 2) return cases::not_matrix(number);
     return "";
   };
   const mxArray& a = *args[0];
@@ -115,29 +109,15 @@ std::string expected_message(int nlhs, const std::vector<const mxArray*>& args) 
   std::size_t n_b = a.cols;
   if (nrhs >= 2 && !empty(*args[1])) {
     if (std::string error = matrix_error(1); !error.empty()) return error;
-    if (args[1]->rows != a.rows) return "Error: column lengths must agree";
+    if (args[1]->rows != a.rows) return cases::kColumnLengths;
     n_b = args[1]->cols;
   }
   if (nrhs == 3) {
     if (std::string error = matrix_error(2); !error.empty()) return error;
-    if (args[2]->cols != n_b || args[2]->rows != a.cols) {
-      return "Error: 3rd matrix argument has wrong dimensions";
-    }
+    if (args[2]->cols != n_b || args[2]->rows != a.cols) return cases::kWrongQ;
   }
   const bool fits = nrhs == 3 ? can_exist(a.rows, 1) : can_exist(a.cols, n_b);
-  return fits ? "" : "Error: result matrix is too large";
-}
-
-bool same_bits(const std::vector<double>& x, const std::vector<double>& y) {
-  if (x.size() != y.size()) return false;
-  for (std::size_t n = 0; n < x.size(); ++n) {
-    if (!same_double(x[n], y[n])) return false;
-  }
-  return true;
-}
-
-void require(bool condition, const char* what) {
-  if (!condition) fuzz::fail("gateway_fuzzer", what);
+  return fits ? "" : cases::kTooLarge;
 }
 
 // Reads one argument's kind and shape and makes it, its values still 0.
@@ -221,28 +201,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
   }
 
-  const stand_in::CallOutcome outcome = stand_in::call(nlhs, args);
-  if (!message.empty()) {
-    require(outcome.failed, "a call that breaks a rule succeeded");
-    require(outcome.message == message, "wrong message");
-    require(outcome.results_created == 0 && outcome.slot == nullptr, "error left a result");
-    return 0;
+  cases::Case expected;
+  expected.message = message;
+  if (message.empty()) {
+    const double* a_values = stand_in::values_of(*a);
+    const double* b_values = stand_in::values_of(*b);
+    expected.rows = nrhs < 3 ? a->cols : a->rows;
+    expected.cols = nrhs < 3 ? b->cols : 1;
+    expected.expected = nrhs < 3
+                            ? reference::pairwise(a_values, b_values, a->rows, a->cols, b->cols)
+                            : reference::weighted(a_values, b_values, stand_in::values_of(*args[2]),
+                                                  a->rows, a->cols, b->cols);
   }
-  require(!outcome.failed, "a valid call failed");
-  require(outcome.results_created == 1 && outcome.slot != nullptr, "no result in slot 1");
-  const double* a_values = stand_in::values_of(*a);
-  const double* b_values = stand_in::values_of(*b);
-  if (nrhs < 3) {
-    require(outcome.slot->rows == a->cols && outcome.slot->cols == b->cols, "wrong result shape");
-    require(same_bits(outcome.values(),
-                      reference::pairwise(a_values, b_values, a->rows, a->cols, b->cols)),
-            "distances differ from the plain loops");
-  } else {
-    require(outcome.slot->rows == a->rows && outcome.slot->cols == 1, "wrong result shape");
-    require(same_bits(outcome.values(),
-                      reference::weighted(a_values, b_values, stand_in::values_of(*args[2]),
-                                          a->rows, a->cols, b->cols)),
-            "weighted sums differ from the plain loops");
-  }
+  const std::string wrong = cases::mismatch(expected, stand_in::call(nlhs, args));
+  if (!wrong.empty()) fuzz::fail("gateway_fuzzer", wrong.c_str());
   return 0;
 }

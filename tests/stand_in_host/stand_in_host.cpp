@@ -20,26 +20,29 @@ std::vector<HostCall>* current_log = nullptr;
 std::string* current_printed = nullptr;
 std::vector<ArrayPtr> created_arrays;
 
-std::size_t element_size(ArrayClass array_class) {
-  switch (array_class) {
-    case ArrayClass::double_class:
-    case ArrayClass::uint64_class:
-      return 8;
-    case ArrayClass::single_class:
-    case ArrayClass::int32_class:
-      return 4;
-    case ArrayClass::int8_class:
-    case ArrayClass::logical_class:
-      return 1;
-    case ArrayClass::char_class:
-      return 2;
-    case ArrayClass::cell_class:
-    case ArrayClass::struct_class:
-    case ArrayClass::function_handle_class:
-    case ArrayClass::object_class:
-      return sizeof(void*);
-  }
-  return 1;
+// Each class's name, as mxGetClassName gives it, and its element size, in
+// the order of ArrayClass.
+struct ClassInfo {
+  const char* name;
+  std::size_t element_size;
+};
+const ClassInfo kClassInfo[] = {{"double", 8},
+                                {"single", 4},
+                                {"int8", 1},
+                                {"int32", 4},
+                                {"uint64", 8},
+                                {"logical", 1},
+                                {"char", 2},
+                                {"cell", sizeof(void*)},
+                                {"struct", sizeof(void*)},
+                                {"function_handle", sizeof(void*)},
+                                {"korvane_test_object", sizeof(void*)}};
+
+static_assert(sizeof kClassInfo / sizeof kClassInfo[0] ==
+              static_cast<std::size_t>(ArrayClass::object_class) + 1);
+
+const ClassInfo& info_of(ArrayClass array_class) {
+  return kClassInfo[static_cast<std::size_t>(array_class)];
 }
 
 void log_call(const char* operation, const mxArray* array) {
@@ -53,7 +56,7 @@ ArrayPtr make_array(ArrayClass array_class, std::size_t rows, std::size_t cols) 
   array->array_class = array_class;
   array->rows = rows;
   array->cols = cols;
-  array->storage.assign(rows * cols * element_size(array_class), 0);
+  array->storage.assign(rows * cols * info_of(array_class).element_size, 0);
   return array;
 }
 
@@ -184,31 +187,7 @@ bool mxIsEmpty(const mxArray* array) {
 
 const char* mxGetClassName(const mxArray* array) {
   log_call("mxGetClassName", array);
-  switch (array->array_class) {
-    case ArrayClass::double_class:
-      return "double";
-    case ArrayClass::single_class:
-      return "single";
-    case ArrayClass::int8_class:
-      return "int8";
-    case ArrayClass::int32_class:
-      return "int32";
-    case ArrayClass::uint64_class:
-      return "uint64";
-    case ArrayClass::logical_class:
-      return "logical";
-    case ArrayClass::char_class:
-      return "char";
-    case ArrayClass::cell_class:
-      return "cell";
-    case ArrayClass::struct_class:
-      return "struct";
-    case ArrayClass::function_handle_class:
-      return "function_handle";
-    case ArrayClass::object_class:
-      return "korvane_test_object";
-  }
-  return "unknown";
+  return stand_in::info_of(array->array_class).name;
 }
 
 bool mxIsComplex(const mxArray* array) {

@@ -20,17 +20,14 @@
 // Usage: windows_host_tests [--refused] [path to module]
 #include <windows.h>
 
-#include <cmath>
-#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "gateway_cases.hpp"
 #include "host_operations.h"
-#include "reference_loops.hpp"
-#include "stand_in_host.hpp"
 
 namespace {
 
@@ -47,34 +44,6 @@ void check(bool ok, const std::string& what) {
   }
 }
 
-bool same_bits(const std::vector<double>& actual, const std::vector<double>& expected) {
-  if (actual.size() != expected.size()) return false;
-  for (std::size_t n = 0; n < actual.size(); ++n) {
-    if (std::isnan(actual[n]) && std::isnan(expected[n])) continue;
-    if (std::memcmp(&actual[n], &expected[n], sizeof(double)) != 0) return false;
-  }
-  return true;
-}
-
-// Deterministic values of mixed sign and magnitude.
-std::vector<double> values(std::size_t count, std::uint32_t seed) {
-  std::vector<double> v(count);
-  std::uint32_t state = seed * 2654435761U + 1U;
-  for (double& x : v) {
-    state = state * 1664525U + 1013904223U;
-    x = (static_cast<double>(state >> 8) / 16777216.0 - 0.5) * 1e3 / 7.0;
-  }
-  return v;
-}
-
-void expect_result(const CallOutcome& outcome, std::size_t rows, std::size_t cols,
-                   const std::vector<double>& expected, const std::string& what) {
-  const bool shaped = !outcome.failed && outcome.slot != nullptr && outcome.slot->rows == rows &&
-                      outcome.slot->cols == cols && outcome.results_created == 1;
-  check(shaped, what + ": a " + std::to_string(rows) + "x" + std::to_string(cols) + " result");
-  if (shaped) check(same_bits(outcome.values(), expected), what + ": bit-identical values");
-}
-
 void expect_error(const CallOutcome& outcome, const std::string& message, const std::string& what) {
   check(outcome.failed, what + ": fails");
   check(outcome.message == message, what + ": message \"" + outcome.message + "\"");
@@ -84,12 +53,6 @@ void expect_error(const CallOutcome& outcome, const std::string& message, const 
         what + ": nothing runs after the error call");
 }
 
-const char kUsageText[] =
-    "Usage: C = korvane(a,b)\n"
-    "       or: C = korvane(a)\n"
-    "       or: c = korvane(a,b,Q)\n"
-    "where the b matrix may be empty.";
-
 // The module's gateway, called as the host calls it.
 struct Module {
   stand_in::Gateway gateway;
@@ -98,82 +61,25 @@ struct Module {
   }
 };
 
+void run_cases(const Module& module, const cases::Table& table) {
+  for (const cases::Case& c : table.cases) {
+    const std::string wrong = cases::mismatch(c, module(c.nlhs, c.args));
+    check(wrong.empty(), c.name + ": " + wrong);
+  }
+}
+
+// korvane's cases, then errors thrown through the module many times, which
+// must leave it working.
 void run_checks(const Module& korvane) {
-  const std::size_t dim = 19, n_a = 37, n_b = 53;
-  const std::vector<double> a_values = values(dim * n_a, 1), b_values = values(dim * n_b, 2);
-  const auto a = stand_in::make_double(dim, n_a, a_values);
-  const auto b = stand_in::make_double(dim, n_b, b_values);
-  const auto empty = stand_in::make_double(0, 0);
-
-  expect_result(korvane(1, {a.get(), b.get()}), n_a, n_b,
-                reference::pairwise(a_values.data(), b_values.data(), dim, n_a, n_b),
-                "korvane(a,b)");
-  const std::vector<double> within =
-      reference::pairwise(a_values.data(), a_values.data(), dim, n_a, n_a);
-  expect_result(korvane(1, {a.get()}), n_a, n_a, within, "korvane(a)");
-  expect_result(korvane(1, {a.get(), empty.get()}), n_a, n_a, within, "korvane(a,[])");
-  expect_result(korvane(0, {a.get()}), n_a, n_a, within, "korvane(a) with no output asked");
-
-  const std::vector<double> q_values = values(n_a * n_b, 3);
-  const auto Q = stand_in::make_double(n_a, n_b, q_values);
-  expect_result(
-      korvane(1, {a.get(), b.get(), Q.get()}), dim, 1,
-      reference::weighted(a_values.data(), b_values.data(), q_values.data(), dim, n_a, n_b),
-      "korvane(a,b,Q)");
-  const std::vector<double> q_square = values(n_a * n_a, 4);
-  const auto Q_square = stand_in::make_double(n_a, n_a, q_square);
-  expect_result(
-      korvane(1, {a.get(), empty.get(), Q_square.get()}), dim, 1,
-      reference::weighted(a_values.data(), a_values.data(), q_square.data(), dim, n_a, n_a),
-      "korvane(a,[],Q)");
-
-  const double inf = HUGE_VAL;
-  const std::vector<double> special_values = {std::nan(""), 1.0, inf, 2.0, -0.0, 1e300};
-  const auto special = stand_in::make_double(2, 3, special_values);
-  expect_result(korvane(1, {special.get()}), 3, 3,
-                reference::pairwise(special_values.data(), special_values.data(), 2, 3, 3),
-                "NaN, infinities and overflow");
-
-  expect_result(korvane(1, {empty.get()}), 0, 0, {}, "korvane of 0x0");
-  const auto no_rows = stand_in::make_double(0, 4);
-  expect_result(korvane(1, {no_rows.get()}), 4, 4, std::vector<double>(16, 0.0), "korvane of 0x4");
-  const auto no_points = stand_in::make_double(3, 0);
-  const auto b34 = stand_in::make_double(3, 4, values(12, 5));
-  expect_result(korvane(1, {no_points.get(), b34.get()}), 0, 4, {}, "3x0 against 3x4");
-
-  expect_error(korvane(1, {}), kUsageText, "no argument");
-  expect_error(korvane(1, {a.get(), b.get(), Q.get(), Q.get()}), kUsageText, "four arguments");
-  expect_error(korvane(2, {a.get(), b.get()}), kUsageText, "two outputs");
-  const auto b4 = stand_in::make_double(4, 2, values(8, 6));
-  expect_error(korvane(1, {a.get(), b4.get()}), "Error: column lengths must agree",
-               "row counts differ");
-  expect_error(korvane(1, {a.get(), b4.get(), empty.get()}), "Error: column lengths must agree",
-               "row counts differ before Q is looked at");
-  const auto Q_transposed = stand_in::make_double(n_b, n_a, values(n_a * n_b, 7));
-  expect_error(korvane(1, {a.get(), b.get(), Q_transposed.get()}),
-               "Error: 3rd matrix argument has wrong dimensions", "Q transposed");
-
-  const auto int32 = stand_in::make_array(ArrayClass::int32_class, dim, n_a);
-  const auto complex = stand_in::make_complex(dim, n_a);
-  const auto sparse = stand_in::make_sparse(n_a, n_b);
-  expect_error(
-      korvane(1, {int32.get()}),
-      "Error: argument 1 must be a real, full double matrix (got int32; convert with double(x))",
-      "int32 argument 1");
-  expect_error(
-      korvane(1, {a.get(), complex.get()}),
-      "Error: argument 2 must be a real, full double matrix (got complex; use real(x) or abs(x))",
-      "complex argument 2");
-  expect_error(korvane(1, {a.get(), b.get(), sparse.get()}),
-               "Error: argument 3 must be a real, full double matrix (got sparse; use full(x))",
-               "sparse argument 3");
-
-  // Errors thrown through the module many times leave it working.
+  const cases::Table table = cases::korvane_cases();
+  run_cases(korvane, table);
+  const cases::Case& passing = table.cases.front();
+  const cases::Case& failing = table.cases.back();
   int sound = 0;
   for (int n = 0; n < 2000; ++n) {
-    const CallOutcome failed = korvane(1, {a.get(), b4.get()});
-    const CallOutcome passed = korvane(1, {special.get()});
-    if (failed.failed && !passed.failed && passed.slot != nullptr) ++sound;
+    if (cases::mismatch(failing, korvane(failing.nlhs, failing.args)).empty() &&
+        cases::mismatch(passing, korvane(passing.nlhs, passing.args)).empty())
+      ++sound;
   }
   check(sound == 2000, "2000 failing and passing calls in turn");
 }
@@ -210,41 +116,6 @@ void run_info_checks(const Module& korvane_info) {
   const auto one = stand_in::make_double(1, 1, {1.0});
   expect_error(korvane_info(1, {one.get()}), "Usage: korvane_info\n       or: info = korvane_info",
                "korvane_info with an argument");
-}
-
-// korvane_smallest's module: the first rows of the sorted distances with
-// their indices, and its refusals.
-void run_smallest_checks(const Module& korvane_smallest) {
-  const std::size_t dim = 3, n_a = 300, n_b = 40, k = 7;
-  std::vector<double> a_values = values(dim * n_a, 8), b_values = values(dim * n_b, 9);
-  for (std::size_t n = 0; n < a_values.size(); n += 5) a_values[n] = std::round(a_values[n] / 50);
-  a_values[4] = std::nan("");
-  const auto a = stand_in::make_double(dim, n_a, a_values);
-  const auto b = stand_in::make_double(dim, n_b, b_values);
-  const auto k_value = stand_in::make_double(1, 1, {static_cast<double>(k)});
-  std::vector<double> d, index;
-  reference::smallest(reference::pairwise(a_values.data(), b_values.data(), dim, n_a, n_b), n_a,
-                      n_b, k, d, index);
-  const CallOutcome both = korvane_smallest(2, {a.get(), b.get(), k_value.get()});
-  const bool shaped = !both.failed && both.slot != nullptr && both.second_slot != nullptr &&
-                      both.results_created == 2 && both.second_slot->rows == k &&
-                      both.second_slot->cols == n_b;
-  check(shaped, "[d,i] = korvane_smallest(a,b,7): two results");
-  if (shaped) {
-    check(same_bits(both.values(), d), "korvane_smallest: bit-identical d");
-    const double* i = stand_in::values_of(*both.second_slot);
-    check(std::vector<double>(i, i + k * n_b) == index, "korvane_smallest: the indices");
-  }
-  expect_result(korvane_smallest(1, {a.get(), b.get(), k_value.get()}), k, n_b, d,
-                "d = korvane_smallest(a,b,7)");
-  expect_error(korvane_smallest(1, {a.get(), b.get()}),
-               "Usage: d = korvane_smallest(a,b,k)\n       or: [d,i] = korvane_smallest(a,b,k)\n"
-               "where the b matrix may be empty.",
-               "korvane_smallest with two arguments");
-  const auto half = stand_in::make_double(1, 1, {0.5});
-  expect_error(korvane_smallest(1, {a.get(), b.get(), half.get()}),
-               "Error: k must be a non-negative integer-valued real double scalar",
-               "korvane_smallest with k = 0.5");
 }
 
 template <typename Function>
@@ -374,7 +245,7 @@ int main(int argc, char** argv) {
   if (std::strstr(module_path, "korvane_info") != nullptr) {
     run_info_checks(korvane);
   } else if (std::strstr(module_path, "korvane_smallest") != nullptr) {
-    run_smallest_checks(korvane);
+    run_cases(korvane, cases::smallest_cases());
   } else {
     run_checks(korvane);
   }
