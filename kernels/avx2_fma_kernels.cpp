@@ -18,7 +18,7 @@ namespace korvane::variants {
 namespace {
 
 struct Avx2FmaOps : Avx2Ops {
-  static KORVANE_ALWAYS_INLINE V add_on_multiply_pipes(V sum, V square) {
+  static KORVANE_ALWAYS_INLINE Vector add_on_multiply_pipes(Vector sum, Vector square) {
     return exact_add_on_multiply_pipes(sum, square);
   }
 };

@@ -31,18 +31,16 @@ namespace {
 
 // No masked loads or stores: edge tiles go through a stack tile. No FMA
 // either: every add on the add pipes.
-struct NeonOps {
-  using V = float64x2_t;
-  static constexpr std::size_t kWidth = 2;
-  static constexpr tiling::PairwiseTable kTable = tiling::kNeonPairwise;
+struct NeonOps : tiling::TileDefaults<NeonOps> {
+  using Vector = float64x2_t;
+  static constexpr tiling::PairwiseTable kPairwise = tiling::kNeonPairwise;
   static constexpr bool kMasked = false;
-  static constexpr bool picks_points(int) { return false; }
 
   // Two points at a time: zipping two coordinates of each gives the panel's
   // pairs for both coordinates.
   static void pack_full_panel(const double* points, std::size_t dim, std::size_t kc,
                               double* panel) {
-    constexpr std::size_t lanes = kTable.lanes;
+    constexpr std::size_t lanes = kPairwise.lanes;
     for (std::size_t l = 0; l < lanes; l += 2) {
       const double* p0 = points + l * dim;
       const double* p1 = p0 + dim;
@@ -59,17 +57,13 @@ struct NeonOps {
       }
     }
   }
+  using V = Vector;
   static KORVANE_ALWAYS_INLINE V load(const double* p) { return vld1q_f64(p); }
-  static KORVANE_ALWAYS_INLINE V loadu(const double* p) { return vld1q_f64(p); }
-  static KORVANE_ALWAYS_INLINE void storeu(double* p, V v) { vst1q_f64(p, v); }
+  static KORVANE_ALWAYS_INLINE void store(double* p, V v) { vst1q_f64(p, v); }
   static KORVANE_ALWAYS_INLINE V broadcast(const double* p) { return vld1q_dup_f64(p); }
   static KORVANE_ALWAYS_INLINE V sub(V x, V y) { return vsubq_f64(x, y); }
   static KORVANE_ALWAYS_INLINE V mul(V x, V y) { return vmulq_f64(x, y); }
   static KORVANE_ALWAYS_INLINE V add(V x, V y) { return vaddq_f64(x, y); }
-  static KORVANE_ALWAYS_INLINE V sub_broadcast(V v, const double* p) {
-    return sub(v, broadcast(p));
-  }
-  static KORVANE_ALWAYS_INLINE V add_on_multiply_pipes(V sum, V square) { return add(sum, square); }
 };
 
 constexpr std::size_t kWeightedVectors = weighting::kNeonWeighted.sweep_vectors;
