@@ -1,18 +1,12 @@
-// AVX2 variant. Built with -mavx2 (no -mfma, no contraction); run only when
-// CPUID and XGETBV report AVX2 and YMM state support.
-//
-// Pairwise: the AVX2 tile with every add on the add pipes. Weighted: up to 32
-// coordinates of c in 8 ymm registers across the whole pair loop, vectorised
-// across k; the AVX2 + FMA3 variant and short AVX-512 sums run it too.
-#include <immintrin.h>
-
+// AVX2 variant (-mavx2, no -mfma), run where CPUID and XGETBV report AVX2
+// and the YMM state: the tile with every add on the add pipes, and the
+// weighted loop, which the AVX2 + FMA3 level and short AVX-512 sums run too.
 #include <cstddef>
 
 #include "avx2_tile.hpp"
 #include "exact_arithmetic.hpp"
 #include "kernel_variants.hpp"
 #include "tile_loop.hpp"
-#include "unrolled.hpp"
 #include "weighted_loop.hpp"
 
 namespace korvane::variants {

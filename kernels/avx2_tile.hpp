@@ -1,11 +1,6 @@
-// The AVX2 vector operations, shared by the AVX2 variant (the pairwise tile
-// and the weighted loop) and the AVX2 + FMA3 one (the tile, half of its adds
-// on the multiply pipes as exact adds). Tile: 8 x 4 entries in 8 ymm
-// accumulators (8 lane points in two vectors, 4 broadcast points).
-//
-// Everything here has internal linkage: each unit that includes it compiles
-// its own copy with its own flags, and no copy built with FMA3 can stand in
-// for one built without.
+// The AVX2 vector operations of the pairwise tile and the weighted loop,
+// shared by the AVX2 unit and the AVX2 + FMA3 one. Internal linkage, so that
+// no copy built with FMA3 can stand in for one built without.
 #ifndef KORVANE_KERNELS_AVX2_TILE_HPP
 #define KORVANE_KERNELS_AVX2_TILE_HPP
 

@@ -1,8 +1,5 @@
-// AVX-512F pairwise variant. Built with -mavx512f and no contraction; run
-// only when CPUID and XGETBV report AVX-512 state support. The one fused
-// multiply-add this object may contain is exact_add_on_multiply_pipes: an
-// add with a multiplier of 1.0. A product t * t is always rounded on its own
-// before it enters a sum.
+// AVX-512F pairwise variant (-mavx512f), run where CPUID and XGETBV report
+// it and the ZMM state: half of a long sum's adds as exact adds.
 #include "avx512_lanes.hpp"
 #include "exact_arithmetic.hpp"
 #include "kernel_variants.hpp"

@@ -1,9 +1,6 @@
-// The AVX-512F vector operations, shared by the pairwise unit and the
-// weighted one. Tile: 16 x 8 entries in 16 zmm accumulators (16 lane points
-// in two vectors, 8 broadcast points). Unaligned loads and stores
-// throughout: GCC for Windows does not align the stack to 64.
-//
-// Everything here has internal linkage, as in avx2_tile.hpp.
+// The AVX-512F vector operations of the pairwise tile and the weighted loop,
+// each unit compiling its own copy (internal linkage). load and store are
+// unaligned: GCC for Windows does not align the stack to 64.
 #ifndef KORVANE_KERNELS_AVX512_LANES_HPP
 #define KORVANE_KERNELS_AVX512_LANES_HPP
 

@@ -1,14 +1,10 @@
-// AVX-512F weighted sums. Built with -mavx512f and no contraction, in a unit
-// apart from the pairwise kernel: in one unit, GCC's inlining traded the two
-// loops' speed against each other. Contains no fused multiply-add.
-#include <immintrin.h>
-
+// AVX-512F weighted sums, in a unit apart from the pairwise kernel: in one
+// unit GCC's inlining traded the two loops' speed against each other.
 #include <cstddef>
 #include <cstdint>
 
 #include "avx512_lanes.hpp"
 #include "kernel_variants.hpp"
-#include "unrolled.hpp"
 #include "weighted_loop.hpp"
 
 namespace korvane::variants {

@@ -1,21 +1,9 @@
-// NEON (AdvSIMD) variant for 64-bit Arm. Every such CPU has it, so it is
-// built with the default flags (no contraction) and runs without detection.
-// Only separate subtract, multiply and add intrinsics appear here, never the
-// fused vfmaq/vfmsq/vmlaq forms.
-//
-// Pairwise: an 8 x 6 tile of entries in 24 of the 32 q registers (8 lane
-// points in four 2-double vectors, 6 broadcast points). The other 8 hold the
-// four lane vectors of the current coordinate, the broadcast and the
-// differences and squares in flight. Without a fused form each entry costs a
-// subtract, a multiply and an add per coordinate, so the tile is bound by
-// arithmetic (72 operations against 10 loads per coordinate); a wider one
-// would spill.
-// Weighted: up to 24 coordinates of c in 12 registers across the whole pair
-// loop, with the same coordinates of a's point in 12 more while j runs;
-// vectorised across k.
-// Clang keeps both register sets whole; GCC 12's instruction scheduler
-// hoists loads and spills a few accumulators, which costs loads and stores
-// beside the arithmetic, not arithmetic.
+// NEON (AdvSIMD) variant for 64-bit Arm, part of every such CPU: default
+// flags, no detection, never the fused vfmaq/vfmsq/vmlaq forms. The 8 x 6
+// tile leaves 8 of the 32 q registers for a coordinate's four lane vectors,
+// the broadcast and the temporaries; with a subtract, a multiply and an add
+// per entry it is bound by arithmetic (72 operations to 10 loads), and a
+// wider one would spill. Weighted: 12 vectors of sums and 12 of point i.
 #include <arm_neon.h>
 
 #include <cstddef>

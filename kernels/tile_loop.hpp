@@ -18,8 +18,8 @@
 // panel): points[l * dim + k] to panel[k * lanes + l] for k < kc; and what
 // TileDefaults gives, where it has better.
 //
-// Everything here has internal linkage: each instruction-set unit compiles
-// its own copy with its own flags.
+// Internal linkage throughout: each instruction-set unit compiles its own
+// copy with its own flags.
 #ifndef KORVANE_KERNELS_TILE_LOOP_HPP
 #define KORVANE_KERNELS_TILE_LOOP_HPP
 
