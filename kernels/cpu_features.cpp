@@ -1,8 +1,7 @@
 // Which instruction set runs: what this build contains, capped on x86 by
-// what the CPU reports (CPUID) and the operating system saves on context
-// switches (XGETBV); and the cache sizes that the loops block for. Read once
-// per process. On 64-bit Arm, NEON (AdvSIMD) is part of every CPU, so a
-// build that contains it always runs it.
+// what the CPU reports (CPUID) and the operating system saves (XGETBV); and
+// the cache sizes that the loops block for, read once per process. A 64-bit
+// Arm build with NEON always runs it.
 #include <atomic>
 #include <cstddef>
 #include <cstdint>

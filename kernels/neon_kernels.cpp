@@ -1,9 +1,7 @@
 // NEON (AdvSIMD) variant for 64-bit Arm, part of every such CPU: default
-// flags, no detection, never the fused vfmaq/vfmsq/vmlaq forms. The 8 x 6
-// tile leaves 8 of the 32 q registers for a coordinate's four lane vectors,
-// the broadcast and the temporaries; with a subtract, a multiply and an add
-// per entry it is bound by arithmetic (72 operations to 10 loads), and a
-// wider one would spill. Weighted: 12 vectors of sums and 12 of point i.
+// flags, no detection, no fused vfmaq/vfmsq/vmlaq. The 8 x 6 tile takes 24 of
+// the 32 q registers; a subtract, a multiply and an add per entry bind it by
+// arithmetic (72 operations to 10 loads), and a wider one would spill.
 #include <arm_neon.h>
 
 #include <cstddef>

@@ -138,12 +138,10 @@ struct RegisterTile {
     }
   }
 
-  // Adds the squares of coordinate k, or sets them when first; lane(k, v)
-  // gives the lane vectors, columns[q][k] broadcast q's coordinate, a's
-  // coordinate first in each difference. With a's points in the lanes and
-  // long sums, every other add of a column goes to the multiply pipes, so
-  // that all four pipes share the work (AMD Zen 2 to Zen 5: two add, two
-  // multiply/FMA); elsewhere that measured slower.
+  // Adds the squares of coordinate k (sets them when first), a's coordinate
+  // first in each difference of lane(k, v) and the broadcast columns[q][k].
+  // With a's points in the lanes and long sums, every other add goes to the
+  // multiply pipes: AMD Zen 2 to Zen 5 have two of them beside two add pipes.
   template <int KD, bool BInLanes, class Lane>
   static KORVANE_ALWAYS_INLINE void step(Sums& s, const Lane& lane, const double* const* columns,
                                          std::size_t k, bool first) {
