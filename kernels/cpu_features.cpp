@@ -1,8 +1,7 @@
 // Which instruction set runs: what this build contains, capped on x86 by
-// what the CPU reports (CPUID) and the operating system saves on context
-// switches (XGETBV); and the cache sizes that the loops block for. Read once
-// per process. On 64-bit Arm, NEON (AdvSIMD) is part of every CPU, so a
-// build that contains it always runs it.
+// what the CPU reports (CPUID) and the operating system saves (XGETBV); and
+// the cache sizes that the loops block for, read once per process. A 64-bit
+// Arm build with NEON always runs it.
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -139,24 +138,19 @@ int cpu_level() {
 
 InstructionSet instruction_set_from(const CpuidRecord& cpu) {
   const auto bit = [](std::uint32_t value, int n) { return ((value >> n) & 1U) != 0; };
-  const std::uint32_t leaf1_ecx = cpu.leaf1[2];
-  const std::uint32_t leaf7_ebx = cpu.leaf7[1];
-  if (cpu.leaf0[0] < 7) return InstructionSet::scalar;
-  const bool osxsave = bit(leaf1_ecx, 27);
-  const bool avx = bit(leaf1_ecx, 28);
-  const bool fma = bit(leaf1_ecx, 12);
-  if (!osxsave || !avx) return InstructionSet::scalar;
+  const std::uint32_t ecx1 = cpu.leaf1[2];
+  const std::uint32_t ebx7 = cpu.leaf7[1];
   constexpr std::uint64_t kSseAvxState = 0x6;   // XMM and YMM upper halves
   constexpr std::uint64_t kAvx512State = 0xE6;  // plus opmask, ZMM0-15 upper, ZMM16-31
-  if ((cpu.xcr0 & kSseAvxState) != kSseAvxState) return InstructionSet::scalar;
-  const bool avx2 = bit(leaf7_ebx, 5);
+  // OSXSAVE, AVX with its state saved, and AVX2.
+  if (cpu.leaf0[0] < 7 || !bit(ecx1, 27) || !bit(ecx1, 28) ||
+      (cpu.xcr0 & kSseAvxState) != kSseAvxState || !bit(ebx7, 5))
+    return InstructionSet::scalar;
   // Levels are ordered, so a CPU at the AVX-512 level may be given the AVX2 +
   // FMA3 variant too: it must have FMA3.
-  if (avx2 && fma && bit(leaf7_ebx, 16) && (cpu.xcr0 & kAvx512State) == kAvx512State)
-    return InstructionSet::avx512;
-  if (avx2 && fma) return InstructionSet::avx2_fma;
-  if (avx2) return InstructionSet::avx2;
-  return InstructionSet::scalar;
+  if (!bit(ecx1, 12)) return InstructionSet::avx2;
+  if (bit(ebx7, 16) && (cpu.xcr0 & kAvx512State) == kAvx512State) return InstructionSet::avx512;
+  return InstructionSet::avx2_fma;
 }
 
 // Not reported (and never read on other than x86): 256 KB of L2 and 32 KB of

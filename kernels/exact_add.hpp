@@ -1,12 +1,7 @@
-// The one fused multiply-add the vector kernels may issue: sum + square,
-// rounded once, on the multiply/FMA pipes instead of the add pipes. square *
-// 1.0 is exact, so fma(square, 1.0, sum) rounds exactly as the add does, for
-// every input including NaN, infinities and zeros. Nothing is fused: square
-// arrives already rounded. Windows modules contain no FMA instruction at all,
-// so there it is the add itself.
-//
-// Included only by units built for FMA3 (the AVX2 + FMA3 variant) or
-// AVX-512F; each gets the overloads its flags allow.
+// The one fused multiply-add the vector kernels may issue: sum + square, the
+// square already rounded, on the multiply/FMA pipes. square * 1.0 is exact,
+// so fma(square, 1.0, sum) rounds as the add does for every input; Windows
+// modules hold no FMA instruction, so there it is the add.
 #ifndef KORVANE_KERNELS_EXACT_ADD_HPP
 #define KORVANE_KERNELS_EXACT_ADD_HPP
 

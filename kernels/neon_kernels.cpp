@@ -1,21 +1,7 @@
-// NEON (AdvSIMD) variant for 64-bit Arm. Every such CPU has it, so it is
-// built with the default flags (no contraction) and runs without detection.
-// Only separate subtract, multiply and add intrinsics appear here, never the
-// fused vfmaq/vfmsq/vmlaq forms.
-//
-// Pairwise: an 8 x 6 tile of entries in 24 of the 32 q registers (8 lane
-// points in four 2-double vectors, 6 broadcast points). The other 8 hold the
-// four lane vectors of the current coordinate, the broadcast and the
-// differences and squares in flight. Without a fused form each entry costs a
-// subtract, a multiply and an add per coordinate, so the tile is bound by
-// arithmetic (72 operations against 10 loads per coordinate); a wider one
-// would spill.
-// Weighted: up to 24 coordinates of c in 12 registers across the whole pair
-// loop, with the same coordinates of a's point in 12 more while j runs;
-// vectorised across k.
-// Clang keeps both register sets whole; GCC 12's instruction scheduler
-// hoists loads and spills a few accumulators, which costs loads and stores
-// beside the arithmetic, not arithmetic.
+// NEON (AdvSIMD) variant for 64-bit Arm, part of every such CPU: default
+// flags, no detection, no fused vfmaq/vfmsq/vmlaq. The 8 x 6 tile takes 24 of
+// the 32 q registers; a subtract, a multiply and an add per entry bind it by
+// arithmetic (72 operations to 10 loads), and a wider one would spill.
 #include <arm_neon.h>
 
 #include <cstddef>
@@ -31,18 +17,16 @@ namespace {
 
 // No masked loads or stores: edge tiles go through a stack tile. No FMA
 // either: every add on the add pipes.
-struct NeonOps {
-  using V = float64x2_t;
-  static constexpr std::size_t kWidth = 2;
-  static constexpr tiling::PairwiseTable kTable = tiling::kNeonPairwise;
+struct NeonOps : tiling::TileDefaults<NeonOps> {
+  using Vector = float64x2_t;
+  static constexpr tiling::PairwiseTable kPairwise = tiling::kNeonPairwise;
   static constexpr bool kMasked = false;
-  static constexpr bool picks_points(int) { return false; }
 
   // Two points at a time: zipping two coordinates of each gives the panel's
   // pairs for both coordinates.
   static void pack_full_panel(const double* points, std::size_t dim, std::size_t kc,
                               double* panel) {
-    constexpr std::size_t lanes = kTable.lanes;
+    constexpr std::size_t lanes = kPairwise.lanes;
     for (std::size_t l = 0; l < lanes; l += 2) {
       const double* p0 = points + l * dim;
       const double* p1 = p0 + dim;
@@ -59,17 +43,13 @@ struct NeonOps {
       }
     }
   }
+  using V = Vector;
   static KORVANE_ALWAYS_INLINE V load(const double* p) { return vld1q_f64(p); }
-  static KORVANE_ALWAYS_INLINE V loadu(const double* p) { return vld1q_f64(p); }
-  static KORVANE_ALWAYS_INLINE void storeu(double* p, V v) { vst1q_f64(p, v); }
+  static KORVANE_ALWAYS_INLINE void store(double* p, V v) { vst1q_f64(p, v); }
   static KORVANE_ALWAYS_INLINE V broadcast(const double* p) { return vld1q_dup_f64(p); }
   static KORVANE_ALWAYS_INLINE V sub(V x, V y) { return vsubq_f64(x, y); }
   static KORVANE_ALWAYS_INLINE V mul(V x, V y) { return vmulq_f64(x, y); }
   static KORVANE_ALWAYS_INLINE V add(V x, V y) { return vaddq_f64(x, y); }
-  static KORVANE_ALWAYS_INLINE V sub_broadcast(V v, const double* p) {
-    return sub(v, broadcast(p));
-  }
-  static KORVANE_ALWAYS_INLINE V add_on_multiply_pipes(V sum, V square) { return add(sum, square); }
 };
 
 constexpr std::size_t kWeightedVectors = weighting::kNeonWeighted.sweep_vectors;

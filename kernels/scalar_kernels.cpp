@@ -17,34 +17,19 @@ void distances_to_one_point(const double* a, std::size_t dim, std::size_t n_a, c
                             double* column) {
   std::size_t i = 0;
   for (; i + kEntriesPerPass <= n_a; i += kEntriesPerPass) {
-    const double* a0 = a + i * dim;
-    const double* a1 = a0 + dim;
-    const double* a2 = a1 + dim;
-    const double* a3 = a2 + dim;
-    double s0 = 0.0;
-    double s1 = 0.0;
-    double s2 = 0.0;
-    double s3 = 0.0;
+    double s[kEntriesPerPass] = {};
     for (std::size_t k = 0; k < dim; ++k) {
-      const double t0 = a0[k] - point[k];
-      const double t1 = a1[k] - point[k];
-      const double t2 = a2[k] - point[k];
-      const double t3 = a3[k] - point[k];
-      s0 = s0 + t0 * t0;
-      s1 = s1 + t1 * t1;
-      s2 = s2 + t2 * t2;
-      s3 = s3 + t3 * t3;
+      for (std::size_t e = 0; e < kEntriesPerPass; ++e) {
+        const double t = a[(i + e) * dim + k] - point[k];
+        s[e] = s[e] + t * t;
+      }
     }
-    column[i] = s0;
-    column[i + 1] = s1;
-    column[i + 2] = s2;
-    column[i + 3] = s3;
+    for (std::size_t e = 0; e < kEntriesPerPass; ++e) column[i + e] = s[e];
   }
   for (; i < n_a; ++i) {
-    const double* ai = a + i * dim;
     double s = 0.0;
     for (std::size_t k = 0; k < dim; ++k) {
-      const double t = ai[k] - point[k];
+      const double t = a[i * dim + k] - point[k];
       s = s + t * t;
     }
     column[i] = s;

@@ -50,21 +50,10 @@ void stable_sort(double* values, double* rows, double* scratch_values, double* s
     for (std::size_t lo = 0; lo < n; lo += 2 * width) {
       const std::size_t mid = lo + width < n ? lo + width : n;
       const std::size_t hi = lo + 2 * width < n ? lo + 2 * width : n;
-      std::size_t l = lo, r = mid, out = lo;
-      while (l < mid && r < hi) {
-        const bool right = before(values[r], values[l]);
-        const std::size_t from = right ? r++ : l++;
+      for (std::size_t l = lo, r = mid, out = lo; out < hi; ++out) {
+        const std::size_t from = r < hi && (l == mid || before(values[r], values[l])) ? r++ : l++;
         scratch_values[out] = values[from];
         if (Rows) scratch_rows[out] = rows[from];
-        ++out;
-      }
-      for (; l < mid; ++l, ++out) {
-        scratch_values[out] = values[l];
-        if (Rows) scratch_rows[out] = rows[l];
-      }
-      for (; r < hi; ++r, ++out) {
-        scratch_values[out] = values[r];
-        if (Rows) scratch_rows[out] = rows[r];
       }
     }
     for (std::size_t m = 0; m < n; ++m) {

@@ -11,20 +11,15 @@
 // tile is computed whole, with masked loads and stores where the level has
 // them, else into a stack tile of which only its entries are copied out.
 //
-// A level's Ops gives its vector type V of kWidth doubles, kTable (its
-// PairwiseTable) and kMasked, and as static functions:
-//   load (aligned), loadu, storeu; with kMasked, load_first(p, count) and
-//     store_first(p, count, v): the first count doubles (all from kWidth on);
-//   broadcast(p), sub, mul, add; sub_broadcast(v, p): v - *p in every lane;
-//   add_on_multiply_pipes: rounds as add does;
-//   pack_full_panel(points, dim, kc, panel): coordinate k of point l
-//     (points[l * dim + k]) to panel[k * lanes + l], for kc coordinates;
-//   picks_points(dim), and where true run_points<Tile, KD>(points, columns,
-//     c, ldc, n): a whole tile of fresh sums, its lane points
-//     (points[l * KD + k]) read unpacked, its first n columns stored.
+// A level's Ops gives its type Vector, kPairwise (its PairwiseTable) and
+// kMasked, and as static functions load(p), store(p, v), broadcast(p) (of
+// *p), sub, mul, add; with kMasked, lanes(lo, hi) (the mask of lanes lo .. hi
+// - 1), load(p, mask) and store(p, mask, v); pack_full_panel(points, dim, kc,
+// panel): points[l * dim + k] to panel[k * lanes + l] for k < kc; and what
+// TileDefaults gives, where it has better.
 //
-// Everything here has internal linkage: each instruction-set unit compiles
-// its own copy with its own flags.
+// Internal linkage throughout: each instruction-set unit compiles its own
+// copy with its own flags.
 #ifndef KORVANE_KERNELS_TILE_LOOP_HPP
 #define KORVANE_KERNELS_TILE_LOOP_HPP
 
@@ -64,6 +59,23 @@ inline void prefetch(const double* address) {
 #endif
 }
 
+// What a level's Ops inherits unless it has better: sub_broadcast(v, p), v -
+// *p in every lane; add_on_multiply_pipes, rounding as add does; and no
+// picks_points(dim), where run_points<Tile, KD>(points, columns, c, ldc, n)
+// would compute a whole tile of fresh sums from points[l * KD + k] unpacked.
+template <class Ops>
+struct TileDefaults {
+  template <class V>
+  static KORVANE_ALWAYS_INLINE V sub_broadcast(V v, const double* p) {
+    return Ops::sub(v, Ops::broadcast(p));
+  }
+  template <class V>
+  static KORVANE_ALWAYS_INLINE V add_on_multiply_pipes(V sum, V square) {
+    return Ops::add(sum, square);
+  }
+  static constexpr bool picks_points(int) { return false; }
+};
+
 // kTable.lanes lane points in kVectors vectors, by kTable.broadcasts
 // broadcast points: entry (l, q) of the tile in lane l % kWidth of acc[q][l /
 // kWidth], its place in C at c[l + q * ldc]. Whole tiles index the sums by
@@ -71,9 +83,9 @@ inline void prefetch(const double* address) {
 template <class LevelOps>
 struct RegisterTile {
   using Ops = LevelOps;
-  using V = typename Ops::V;
-  static constexpr PairwiseTable kTable = Ops::kTable;
-  static constexpr std::size_t kWidth = Ops::kWidth;
+  using V = typename Ops::Vector;
+  static constexpr PairwiseTable kTable = Ops::kPairwise;
+  static constexpr std::size_t kWidth = sizeof(V) / sizeof(double);
   static constexpr std::size_t kVectors = kTable.lanes / kWidth;
   static constexpr std::size_t kBroadcasts = kTable.broadcasts;
   struct Sums {
@@ -93,39 +105,43 @@ struct RegisterTile {
   }
   static KORVANE_ALWAYS_INLINE void load(Sums& s, const double* c, std::size_t ldc) {
     each([&](std::size_t q, std::size_t v)
-             KORVANE_ALWAYS_INLINE_LAMBDA { s.acc[q][v] = Ops::loadu(c + q * ldc + kWidth * v); });
+             KORVANE_ALWAYS_INLINE_LAMBDA { s.acc[q][v] = Ops::load(c + q * ldc + kWidth * v); });
   }
   // The first n columns.
   static KORVANE_ALWAYS_INLINE void store(const Sums& s, double* c, std::size_t ldc,
                                           std::size_t n = kBroadcasts) {
     for (std::size_t q = 0; q < n; ++q)
-      for (std::size_t v = 0; v < kVectors; ++v) Ops::storeu(c + q * ldc + kWidth * v, s.acc[q][v]);
+      for (std::size_t v = 0; v < kVectors; ++v) Ops::store(c + q * ldc + kWidth * v, s.acc[q][v]);
+  }
+  // The first count doubles at p (all of them from kWidth on).
+  static KORVANE_ALWAYS_INLINE V load_first(const double* p, std::size_t count) {
+    return Ops::load(p, Ops::lanes(0, count));
+  }
+  static KORVANE_ALWAYS_INLINE void store_first(double* p, std::size_t count, V v) {
+    Ops::store(p, Ops::lanes(0, count), v);
   }
   // Entries l < m, q < n only; the sums of the others start from zero.
   static KORVANE_ALWAYS_INLINE void load_masked(Sums& s, const double* c, std::size_t ldc,
                                                 std::size_t m, std::size_t n) {
     each([&](std::size_t q, std::size_t v) KORVANE_ALWAYS_INLINE_LAMBDA {
-      s.acc[q][v] = Ops::load_first(c + (q < n ? q : 0) * ldc + kWidth * v,
-                                    q < n && m > kWidth * v ? m - kWidth * v : 0);
+      s.acc[q][v] = load_first(c + (q < n ? q : 0) * ldc + kWidth * v,
+                               q < n && m > kWidth * v ? m - kWidth * v : 0);
     });
   }
   static KORVANE_ALWAYS_INLINE void store_masked(const Sums& s, double* c, std::size_t ldc,
                                                  std::size_t m, std::size_t n) {
     for (std::size_t q = 0; q < kBroadcasts; ++q) {
       if (q >= n) continue;
-      Ops::store_first(c + q * ldc, m, s.acc[q][0]);
+      store_first(c + q * ldc, m, s.acc[q][0]);
       for (std::size_t v = 1; v < kVectors; ++v)
-        Ops::store_first(c + q * ldc + kWidth * v, m > kWidth * v ? m - kWidth * v : 0,
-                         s.acc[q][v]);
+        store_first(c + q * ldc + kWidth * v, m > kWidth * v ? m - kWidth * v : 0, s.acc[q][v]);
     }
   }
 
-  // Adds the squares of coordinate k, or sets them when first; lane(k, v)
-  // gives the lane vectors, columns[q][k] broadcast q's coordinate, a's
-  // coordinate first in each difference. With a's points in the lanes and
-  // long sums, every other add of a column goes to the multiply pipes, so
-  // that all four pipes share the work (AMD Zen 2 to Zen 5: two add, two
-  // multiply/FMA); elsewhere that measured slower.
+  // Adds the squares of coordinate k (sets them when first), a's coordinate
+  // first in each difference of lane(k, v) and the broadcast columns[q][k].
+  // With a's points in the lanes and long sums, every other add goes to the
+  // multiply pipes: AMD Zen 2 to Zen 5 have two of them beside two add pipes.
   template <int KD, bool BInLanes, class Lane>
   static KORVANE_ALWAYS_INLINE void step(Sums& s, const Lane& lane, const double* const* columns,
                                          std::size_t k, bool first) {
@@ -365,7 +381,7 @@ void pairwise_tiled(const MatrixView& a, const MatrixView& b, const MatrixView& 
 template <class Ops>
 void pairwise(const MatrixView& a, const MatrixView& b, const MatrixView& C, std::size_t l2_bytes) {
   using Tile = RegisterTile<Ops>;
-  constexpr PairwiseTable t = Ops::kTable;
+  constexpr PairwiseTable t = Ops::kPairwise;
   if (a.cols == 0 || b.cols == 0) return;
   if (a.rows == 0) {
     for (std::size_t n = 0; n < a.cols * b.cols; ++n) C.data[n] = 0.0;
