@@ -54,12 +54,14 @@ const Shape kPairwiseShapes[] = {
     {33, 1001, 16}};
 // The README's four, the odd ones, then the dispatcher's boundaries (D <= 4,
 // few or many columns of b), Q far larger than L2, the lead at D = 8 m, and
-// more coordinates than one sweep holds, Q's columns a multiple of 2 KB apart.
+// more coordinates than one sweep holds, Q's columns a multiple of 2 KB apart,
+// and sums shorter than half a vector.
 const Shape kWeightedShapes[] = {
     {3, 2000, 2000},  {16, 1000, 1000}, {64, 500, 500},   {256, 300, 300}, {8, 300, 300},
     {24, 1500, 1500}, {130, 300, 300},  {5, 1000, 7},     {3, 2000, 16},   {4, 2000, 24},
     {12, 1000, 16},   {16, 300, 3000},  {16, 1500, 1500}, {32, 2000, 8},   {128, 300, 300},
-    {104, 300, 300},  {300, 300, 300},  {640, 200, 200},  {3, 2048, 2048}, {16, 1024, 1024}};
+    {104, 300, 300},  {300, 300, 300},  {640, 200, 200},  {3, 2048, 2048}, {16, 1024, 1024},
+    {1, 2000, 2000},  {2, 2000, 2000}};
 // The plain loops in the fixed order: C in out, or, Weighted, the sums c of
 // the terms weighted by Q.
 template <bool Weighted>

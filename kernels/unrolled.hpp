@@ -9,16 +9,17 @@
 #include <type_traits>
 #include <utility>
 
-// KORVANE_COLD: a rarely run path, placed apart from the hot loops so that
-// adding it does not move them.
+// KORVANE_OUT_OF_LINE: a path that the hot loops' shapes never take, kept
+// out of them so that it does not move their code. Not `cold`: GCC builds
+// cold code for size, and such a path still has shapes to run fast.
 #if defined(_MSC_VER) && !defined(__clang__)
 #define KORVANE_ALWAYS_INLINE __forceinline
 #define KORVANE_ALWAYS_INLINE_LAMBDA
-#define KORVANE_COLD
+#define KORVANE_OUT_OF_LINE __declspec(noinline)
 #else
 #define KORVANE_ALWAYS_INLINE inline __attribute__((always_inline))
 #define KORVANE_ALWAYS_INLINE_LAMBDA __attribute__((always_inline))
-#define KORVANE_COLD __attribute__((cold, noinline))
+#define KORVANE_OUT_OF_LINE __attribute__((noinline))
 #endif
 
 namespace korvane::variants {

@@ -282,9 +282,9 @@ void weighted_block(const MatrixView& a, const MatrixView& b, const WeightRows& 
 // Below lanes / 2 coordinates, a column's unmasked vector can reach past
 // the next column's end, and so past b's: one run, every column masked.
 template <class Ops>
-KORVANE_COLD void short_weighted_sums(const MatrixView& a, const MatrixView& b,
-                                      const WeightRows& rows, double* c, std::size_t first,
-                                      std::size_t end) {
+KORVANE_OUT_OF_LINE void short_weighted_sums(const MatrixView& a, const MatrixView& b,
+                                             const WeightRows& rows, double* c, std::size_t first,
+                                             std::size_t end) {
   weighted_block<Ops, 1, true>(a, b, rows, c, 0, a.rows, 0, first, end);
 }
 
