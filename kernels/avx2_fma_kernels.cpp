@@ -2,7 +2,7 @@
 // report both: the AVX2 tile with half of its adds as exact adds (see
 // exact_add.hpp). Its weighted sums are the AVX2 loop's, bound by dependent
 // adds and by reading b, which an FMA pipe cannot help.
-#include "avx2_tile.hpp"
+#include "avx2_ops.hpp"
 #include "exact_add.hpp"
 #include "exact_arithmetic.hpp"
 #include "kernel_variants.hpp"

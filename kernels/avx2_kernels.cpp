@@ -3,7 +3,7 @@
 // weighted loop, which the AVX2 + FMA3 level and short AVX-512 sums run too.
 #include <cstddef>
 
-#include "avx2_tile.hpp"
+#include "avx2_ops.hpp"
 #include "exact_arithmetic.hpp"
 #include "kernel_variants.hpp"
 #include "tile_loop.hpp"

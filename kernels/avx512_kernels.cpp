@@ -1,6 +1,6 @@
 // AVX-512F pairwise variant (-mavx512f), run where CPUID and XGETBV report
 // it and the ZMM state: half of a long sum's adds as exact adds.
-#include "avx512_lanes.hpp"
+#include "avx512_ops.hpp"
 #include "exact_arithmetic.hpp"
 #include "kernel_variants.hpp"
 #include "tile_loop.hpp"

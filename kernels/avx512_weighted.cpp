@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "avx512_lanes.hpp"
+#include "avx512_ops.hpp"
 #include "kernel_variants.hpp"
 #include "weighted_loop.hpp"
 

@@ -162,8 +162,8 @@ T* lead_start(T* p, std::size_t lead) {
 // spills ran up to 1.5x slower from one count to the next.
 template <class Ops, std::size_t NV>
 struct Run {
-  static constexpr std::size_t L = Ops::kTable.lanes;
-  static constexpr std::size_t R = Ops::kTable.sum_registers;
+  static constexpr std::size_t L = Ops::kWeighted.lanes;
+  static constexpr std::size_t R = Ops::kWeighted.sum_registers;
   static constexpr std::size_t in_memory = NV > R ? NV - R : 0;
   static constexpr bool in_l1(std::size_t v) { return v + 1 >= R && v + 1 < R + in_memory; }
   decltype(Ops::lanes(0, 0)) head, tail;
@@ -195,7 +195,7 @@ struct Run {
 // Vector v holds coordinates k0 - lead + lanes * v on; the lanes outside the
 // run are masked. Past point_registers vectors, point i is read from a copy
 // in L1; row i asks for the next group's lines of the columns j = i (mod 8)
-// (see asks_for_next_group). Ops is a level's vectors: Vector, kTable,
+// (see asks_for_next_group). Ops is a level's vectors: Vector, kWeighted,
 // copy_columns (see WeightRows), lanes(lo, hi) (the mask of lanes lo .. hi -
 // 1), load and store with or without a mask (masked-off lanes load as 0),
 // broadcast, sub, mul, add. With AllMasked, b's columns are all read masked.
@@ -205,7 +205,7 @@ void weighted_block(const MatrixView& a, const MatrixView& b, const WeightRows& 
                     std::size_t end) {
   using V = typename Ops::Vector;
   using Vectors = Run<Ops, NV>;
-  constexpr WeightedTable kTable = Ops::kTable;
+  constexpr WeightedTable kTable = Ops::kWeighted;
   constexpr std::size_t L = kTable.lanes;
   const std::size_t dim = a.rows;
   const std::size_t n_b = b.cols;
@@ -294,11 +294,11 @@ template <class Ops>
 void weighted_sums(const MatrixView& a, const MatrixView& b, const MatrixView& Q, double* c,
                    std::size_t first, std::size_t end, std::size_t lead = 0) {
   alignas(64) double buffer[kStagedWeights];
-  const WeightRows rows(Q, buffer, copies_rows(Ops::kTable, a, b), first);
-  if (2 * a.rows < Ops::kTable.lanes && a.rows > 0 && a.cols > 0 && b.cols > 0) {
+  const WeightRows rows(Q, buffer, copies_rows(Ops::kWeighted, a, b), first);
+  if (2 * a.rows < Ops::kWeighted.lanes && a.rows > 0 && a.cols > 0 && b.cols > 0) {
     return short_weighted_sums<Ops>(a, b, rows, c, first, end);
   }
-  coordinate_passes<Ops::kTable.lanes, Ops::kTable.sweep_vectors>(
+  coordinate_passes<Ops::kWeighted.lanes, Ops::kWeighted.sweep_vectors>(
       a, b,
       [&](auto nv, std::size_t k0, std::size_t count, std::size_t first_lead) {
         weighted_block<Ops, decltype(nv)::value, false>(a, b, rows, c, k0, count, first_lead, first,

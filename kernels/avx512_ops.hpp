@@ -1,8 +1,8 @@
 // The AVX-512F vector operations of the pairwise tile and the weighted loop,
 // each unit compiling its own copy (internal linkage). load and store are
 // unaligned: GCC for Windows does not align the stack to 64.
-#ifndef KORVANE_KERNELS_AVX512_LANES_HPP
-#define KORVANE_KERNELS_AVX512_LANES_HPP
+#ifndef KORVANE_KERNELS_AVX512_OPS_HPP
+#define KORVANE_KERNELS_AVX512_OPS_HPP
 
 #include <immintrin.h>
 
@@ -96,9 +96,8 @@ KORVANE_ALWAYS_INLINE __m512d subtract_broadcast(__m512d lanes, const double* br
 
 struct Avx512Ops {
   using Vector = __m512d;
-  using V = Vector;
   static constexpr tiling::PairwiseTable kPairwise = tiling::kAvx512Pairwise;
-  static constexpr weighting::WeightedTable kTable = weighting::kAvx512Weighted;
+  static constexpr weighting::WeightedTable kWeighted = weighting::kAvx512Weighted;
   static constexpr bool kMasked = true;
   static constexpr bool picks_points(int dim) { return dim >= 2 && dim < 8; }
 
@@ -163,23 +162,23 @@ struct Avx512Ops {
   static KORVANE_ALWAYS_INLINE __mmask8 lanes(std::size_t lo, std::size_t hi) {
     return static_cast<__mmask8>(first_lanes(hi) & (0xFFU << lo));
   }
-  static KORVANE_ALWAYS_INLINE V load(const double* p) { return _mm512_loadu_pd(p); }
-  static KORVANE_ALWAYS_INLINE V load(const double* p, __mmask8 m) {
+  static KORVANE_ALWAYS_INLINE Vector load(const double* p) { return _mm512_loadu_pd(p); }
+  static KORVANE_ALWAYS_INLINE Vector load(const double* p, __mmask8 m) {
     return _mm512_maskz_loadu_pd(m, p);
   }
-  static KORVANE_ALWAYS_INLINE void store(double* p, V x) { _mm512_storeu_pd(p, x); }
-  static KORVANE_ALWAYS_INLINE void store(double* p, __mmask8 m, V x) {
+  static KORVANE_ALWAYS_INLINE void store(double* p, Vector x) { _mm512_storeu_pd(p, x); }
+  static KORVANE_ALWAYS_INLINE void store(double* p, __mmask8 m, Vector x) {
     _mm512_mask_storeu_pd(p, m, x);
   }
-  static KORVANE_ALWAYS_INLINE V broadcast(double x) { return _mm512_set1_pd(x); }
-  static KORVANE_ALWAYS_INLINE V broadcast(const double* p) { return _mm512_set1_pd(*p); }
-  static KORVANE_ALWAYS_INLINE V sub(V x, V y) { return _mm512_sub_pd(x, y); }
-  static KORVANE_ALWAYS_INLINE V mul(V x, V y) { return _mm512_mul_pd(x, y); }
-  static KORVANE_ALWAYS_INLINE V add(V x, V y) { return _mm512_add_pd(x, y); }
-  static KORVANE_ALWAYS_INLINE V sub_broadcast(V v, const double* p) {
+  static KORVANE_ALWAYS_INLINE Vector broadcast(double x) { return _mm512_set1_pd(x); }
+  static KORVANE_ALWAYS_INLINE Vector broadcast(const double* p) { return _mm512_set1_pd(*p); }
+  static KORVANE_ALWAYS_INLINE Vector sub(Vector x, Vector y) { return _mm512_sub_pd(x, y); }
+  static KORVANE_ALWAYS_INLINE Vector mul(Vector x, Vector y) { return _mm512_mul_pd(x, y); }
+  static KORVANE_ALWAYS_INLINE Vector add(Vector x, Vector y) { return _mm512_add_pd(x, y); }
+  static KORVANE_ALWAYS_INLINE Vector sub_broadcast(Vector v, const double* p) {
     return subtract_broadcast(v, p);
   }
-  static KORVANE_ALWAYS_INLINE V add_on_multiply_pipes(V sum, V square) {
+  static KORVANE_ALWAYS_INLINE Vector add_on_multiply_pipes(Vector sum, Vector square) {
     return exact_add_on_multiply_pipes(sum, square);
   }
 

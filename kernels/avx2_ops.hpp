@@ -1,8 +1,8 @@
 // The AVX2 vector operations of the pairwise tile and the weighted loop,
 // shared by the AVX2 unit and the AVX2 + FMA3 one. Internal linkage, so that
 // no copy built with FMA3 can stand in for one built without.
-#ifndef KORVANE_KERNELS_AVX2_TILE_HPP
-#define KORVANE_KERNELS_AVX2_TILE_HPP
+#ifndef KORVANE_KERNELS_AVX2_OPS_HPP
+#define KORVANE_KERNELS_AVX2_OPS_HPP
 
 #include <immintrin.h>
 
@@ -24,7 +24,7 @@ __m256i first_lanes(std::size_t count) {
 struct Avx2Ops : tiling::TileDefaults<Avx2Ops> {
   using Vector = __m256d;
   static constexpr tiling::PairwiseTable kPairwise = tiling::kAvx2Pairwise;
-  static constexpr weighting::WeightedTable kTable = weighting::kAvx2Weighted;
+  static constexpr weighting::WeightedTable kWeighted = weighting::kAvx2Weighted;
   static constexpr bool kMasked = true;
 
   static void pack_full_panel(const double* points, std::size_t dim, std::size_t kc,
