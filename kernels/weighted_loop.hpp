@@ -1,11 +1,8 @@
 // The vector weighted kernels' loops, shared by the instruction-set units,
 // each of which supplies its vector operations: c is computed in passes of
-// at most lanes * sweep_vectors coordinates, each pass one sweep over all
-// pairs with its sums held in registers. Every c(k) still receives its terms
-// in pair order, whatever the pass.
-//
-// Everything here has internal linkage: each unit compiles it with its own
-// instruction-set flags, and a shared inline copy could carry one unit's
+// at most lanes * sweep_vectors coordinates, each one sweep over all pairs in
+// pair order. Internal linkage throughout: each unit compiles this with its
+// own instruction-set flags, and a shared inline copy could carry one unit's
 // instructions into another's code.
 #ifndef KORVANE_KERNELS_WEIGHTED_LOOP_HPP
 #define KORVANE_KERNELS_WEIGHTED_LOOP_HPP
@@ -23,12 +20,10 @@ namespace korvane::weighting {
 namespace {
 
 // Calls pass(std::integral_constant<std::size_t, NV>{}, k0, count, lead) for
-// each run of count coordinates from k0, NV being the vectors that the run
-// needs when its first vector starts lead coordinates before k0. Only the
-// first run has a lead, the given one (less than Lanes): the runs then start
-// at whole vectors from coordinate -lead. Where one run cannot cover D, the
-// runs take as equal a share of the vectors as whole vectors allow. With no
-// pairs every sum stays as it is and Q's data may be null.
+// each run of count coordinates from k0 in NV vectors, the first from lead
+// (< Lanes) coordinates before k0. Runs after the first start at whole
+// vectors from coordinate -lead and share them as equally as whole vectors
+// allow. Without pairs the sums stay as they are and Q's data may be null.
 template <std::size_t Lanes, std::size_t MaxVectors, class Pass>
 void coordinate_passes(const MatrixView& a, const MatrixView& b, Pass&& pass,
                        std::size_t lead = 0) {
@@ -62,10 +57,9 @@ inline bool asks_for_next_group(std::size_t vectors, std::size_t n_a, std::size_
   return vectors == 1 || (vectors <= 4 && q_far_larger_than_caches(n_a, n_b));
 }
 
-// Whether to copy rows of Q where its columns lie where they may (see
-// WeightRows for those a multiple of 2 KB apart): where groups of fewest rows
-// fit, unless b and a row's lines of Q fit 7/8 of L1 together and so stay
-// there from row to row.
+// Whether to copy rows of Q wherever its columns lie: where groups of fewest
+// rows fit, unless b and a row's lines of Q fit 7/8 of L1 together and so
+// stay there from row to row.
 inline bool copies_rows(const WeightedTable& t, const MatrixView& a, const MatrixView& b) {
   const std::size_t fewest = a.rows <= 64 ? t.fewest_rows : t.fewest_rows_long;
   const std::size_t row_bytes = b.cols * (a.rows * sizeof(double) + 64);
@@ -73,17 +67,16 @@ inline bool copies_rows(const WeightedTable& t, const MatrixView& a, const Matri
          row_bytes > l1_data_cache_bytes() / 8 * 7;
 }
 
-// The rows of Q as a kernel reads them: weights(i)[j * stride()] is Q(i, j),
-// once stage(i) has been called for every i with starts_group(i). Read in
-// place, each pair takes a fresh line of Q for the 8 bytes it uses; copied,
-// groups of rows that share Q's lines (8, 4 or 2, as many as fit the buffer,
-// the first group shorter so that the others start at a line) are read once
-// from Q and then side by side, a row's weights taking a line every 8 pairs.
+// The rows of Q from first_row on as a kernel reads them: weights(i)[j *
+// stride()] is Q(i, j) once stage(i) has run for each i that starts_group.
+// Read in place, each pair takes a fresh line of Q for the 8 bytes it uses.
+// Copied where copy is set or Q's columns lie a multiple of 2 KB apart (a
+// row's lines then share a few cache sets, and none stays until the next
+// row): groups of rows that share Q's lines (8, 4 or 2, as many as fit the
+// buffer, the first group shorter so that the others start at a line) are
+// read once from Q and then side by side, a row's weights a line per 8 pairs.
 class WeightRows {
  public:
-  // Copies where at least 2 rows fit and copy is set or Q's columns lie a
-  // multiple of 2 KB apart: a row's lines then share a few cache sets, and
-  // none stays until the next row. The rows start at first_row.
   WeightRows(const MatrixView& Q, double* buffer, bool copy, std::size_t first_row)
       : Q_(Q), buffer_(buffer), first_row_(first_row), shares_sets_(Q.rows % 256 == 0) {
     const std::size_t fit = (copy || shares_sets_) && Q.cols > 0 ? kStagedWeights / Q.cols : 0;
@@ -112,7 +105,7 @@ class WeightRows {
     column += j * ld;
     // Four columns at a time, each row's four weights stored side by side:
     // quicker where Q's lines come from L2.
-    for (; !shares_sets_ && j + 4 <= n; j += 4, column += 4 * ld) {
+    for (; !shares_sets_ && j + 4 <= n; j += 4, column += 4 * ld)
       for (std::size_t r = 0; r < rows; ++r) {
         double* o = out + r * n + j;
         o[0] = column[r];
@@ -120,15 +113,13 @@ class WeightRows {
         o[2] = column[2 * ld + r];
         o[3] = column[3 * ld + r];
       }
-    }
     for (; j < n; ++j, column += ld)
       for (std::size_t r = 0; r < rows; ++r) out[r * n + j] = column[r];
-    if (asks_for_next_lines_ && i0 + 8 < Q_.rows) {
-      // The first of the four groups of 2 that share a line would take them
-      // all from memory at once: each asks for a quarter of those 8 rows on.
+    // The first of the four groups of 2 that share a line would take them
+    // all from memory at once: each asks for a quarter of those 8 rows on.
+    if (asks_for_next_lines_ && i0 + 8 < Q_.rows)
       for (std::size_t c = i0 / 2 % 4; c < n; c += 4)
         tiling::prefetch<2>(Q_.data + i0 + 8 + c * ld);
-    }
   }
   const double* weights(std::size_t i) const {
     return staged() ? buffer_ + place(i) * Q_.cols : Q_.data + i;
@@ -154,12 +145,10 @@ T* lead_start(T* p, std::size_t lead) {
 }
 
 // One run's vectors: vector v of a point or of the sums at p + lanes * v,
-// only the first and the last with lanes outside the run; between b's first
-// and last column those lanes read the neighbouring columns' coordinates,
-// never used, so that only the outer columns need masked loads. Past
-// sum_registers vectors, the sums between the first sum_registers - 1 and
-// the last are added to in L1 (never the outer ones): left to GCC, such
-// spills ran up to 1.5x slower from one count to the next.
+// only the first and the last with lanes outside the run, which between b's
+// outer columns read unused neighbouring coordinates unmasked. Past
+// sum_registers vectors, the sums between the first sum_registers - 1 and the
+// last are added to in L1: left to GCC, such spills ran up to 1.5x slower.
 template <class Ops, std::size_t NV>
 struct Run {
   static constexpr std::size_t L = Ops::kWeighted.lanes;
@@ -179,26 +168,16 @@ struct Run {
       return Ops::load(p + L * v);
     }
   }
-  template <class Index>
-  KORVANE_ALWAYS_INLINE void store(double* p, Index v, typename Ops::Vector x) const {
-    if constexpr (v == 0 || v == NV - 1) {
-      Ops::store(p + L * v, v == 0 ? head : tail, x);
-    } else {
-      Ops::store(p + L * v, x);
-    }
-  }
 };
 
 // Weighted sums of coordinates k0 .. k0 + count - 1 (lead + count <= lanes *
-// NV) over the pairs of points first .. end - 1 of a, in pair order,
-// vectorised across k: each of the NV vectors of sums gets one term per pair.
-// Vector v holds coordinates k0 - lead + lanes * v on; the lanes outside the
-// run are masked. Past point_registers vectors, point i is read from a copy
-// in L1; row i asks for the next group's lines of the columns j = i (mod 8)
-// (see asks_for_next_group). Ops is a level's vectors: Vector, kWeighted,
-// copy_columns (see WeightRows), lanes(lo, hi) (the mask of lanes lo .. hi -
-// 1), load and store with or without a mask (masked-off lanes load as 0),
-// broadcast, sub, mul, add. With AllMasked, b's columns are all read masked.
+// NV) over the pairs of points first .. end - 1 of a, in pair order: vector v
+// of sums holds coordinates k0 - lead + lanes * v on, the lanes outside the
+// run masked. Past point_registers vectors, point i is read from a copy in
+// L1. Ops is a level's vectors: Vector, kWeighted, copy_columns (see
+// WeightRows), lanes(lo, hi) (the mask of lanes lo .. hi - 1), load and store
+// with or without a mask (masked-off lanes load as 0), broadcast, sub, mul,
+// add. With AllMasked, b's columns are all read masked.
 template <class Ops, std::size_t NV, bool AllMasked>
 void weighted_block(const MatrixView& a, const MatrixView& b, const WeightRows& rows, double* sums,
                     std::size_t k0, std::size_t count, std::size_t lead, std::size_t first,
@@ -207,8 +186,7 @@ void weighted_block(const MatrixView& a, const MatrixView& b, const WeightRows& 
   using Vectors = Run<Ops, NV>;
   constexpr WeightedTable kTable = Ops::kWeighted;
   constexpr std::size_t L = kTable.lanes;
-  const std::size_t dim = a.rows;
-  const std::size_t n_b = b.cols;
+  const std::size_t dim = a.rows, n_b = b.cols;
   const Vectors run(lead, count);
   V acc[NV];
   alignas(64) double spilled_sums[L * (Vectors::in_memory > 0 ? Vectors::in_memory : 1)];
@@ -273,8 +251,10 @@ void weighted_block(const MatrixView& a, const MatrixView& b, const WeightRows& 
   variants::for_each_index<NV>([&](auto v) {
     if constexpr (Vectors::in_l1(v)) {
       Ops::store(out + L * v, Ops::load(spilled_at(v)));
+    } else if constexpr (v == 0 || v == NV - 1) {
+      Ops::store(out + L * v, v == 0 ? run.head : run.tail, acc[v]);
     } else {
-      run.store(out, v, acc[v]);
+      Ops::store(out + L * v, acc[v]);
     }
   });
 }
