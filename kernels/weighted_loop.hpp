@@ -19,29 +19,6 @@
 namespace korvane::weighting {
 namespace {
 
-// Calls pass(std::integral_constant<std::size_t, NV>{}, k0, count, lead) for
-// each run of count coordinates from k0 in NV vectors, the first from lead
-// (< Lanes) coordinates before k0. Runs after the first start at whole
-// vectors from coordinate -lead and share them as equally as whole vectors
-// allow. Without pairs the sums stay as they are and Q's data may be null.
-template <std::size_t Lanes, std::size_t MaxVectors, class Pass>
-void coordinate_passes(const MatrixView& a, const MatrixView& b, Pass&& pass,
-                       std::size_t lead = 0) {
-  if (a.cols == 0 || b.cols == 0 || a.rows == 0) return;
-  const std::size_t span = a.rows + lead;  // from coordinate -lead
-  const std::size_t vectors_in_all = (span + Lanes - 1) / Lanes;
-  const std::size_t runs = (vectors_in_all + MaxVectors - 1) / MaxVectors;
-  const std::size_t block = Lanes * ((vectors_in_all + runs - 1) / runs);
-  for (std::size_t start = 0; start < span; start += block) {
-    const std::size_t k0 = start == 0 ? 0 : start - lead;
-    const std::size_t first_lead = start == 0 ? lead : 0;
-    const std::size_t end = (span - start < block ? span : start + block) - lead;
-    const std::size_t vectors = (first_lead + end - k0 + Lanes - 1) / Lanes;
-    variants::with_count<1, MaxVectors>(vectors,
-                                        [&](auto nv) { pass(nv, k0, end - k0, first_lead); });
-  }
-}
-
 // Whether an n_a x n_b Q holds more than 8 times the L2 cache, so that its
 // lines come from L3 or memory.
 inline bool q_far_larger_than_caches(std::size_t n_a, std::size_t n_b) {
@@ -194,11 +171,10 @@ void weighted_block(const MatrixView& a, const MatrixView& b, const WeightRows& 
   const auto spilled_at = [&](std::size_t v) { return spilled + L * (v + 1 - Vectors::R); };
   double* const out = lead_start(sums + k0, lead);
   variants::for_each_index<NV>([&](auto v) {
-    if constexpr (Vectors::in_l1(v)) {
+    if constexpr (Vectors::in_l1(v))
       Ops::store(spilled_at(v), Ops::load(out + L * v));
-    } else {
+    else
       acc[v] = run.load(out, v, std::true_type{});
-    }
   });
   const std::size_t stride = rows.stride();
   const std::size_t prefetched =
@@ -212,11 +188,10 @@ void weighted_block(const MatrixView& a, const MatrixView& b, const WeightRows& 
     const double* ai = lead_start(a.data + i * dim + k0, lead);
     const double* weights = rows.weights(i);
     variants::for_each_index<NV>([&](auto v) {
-      if constexpr (point_in_registers) {
+      if constexpr (point_in_registers)
         point[v] = run.load(ai, v, std::true_type{});
-      } else {
+      else
         Ops::store(point_copy + L * v, run.load(ai, v, std::true_type{}));
-      }
     });
     const double* bj = lead_start(b.data + k0, lead);
     const auto pair = [&](std::size_t j, auto outer) KORVANE_ALWAYS_INLINE_LAMBDA {
@@ -226,36 +201,37 @@ void weighted_block(const MatrixView& a, const MatrixView& b, const WeightRows& 
         const V x = point_in_registers ? point[v] : Ops::load(copied + L * v);
         const V t = Ops::sub(x, run.load(bj, v, outer));
         const V term = Ops::mul(Ops::mul(w, t), t);
-        if constexpr (Vectors::in_l1(v)) {
+        if constexpr (Vectors::in_l1(v))
           Ops::store(spilled_at(v), Ops::add(Ops::load(spilled_at(v)), term));
-        } else {
+        else
           acc[v] = Ops::add(acc[v], term);
-        }
       });
       bj += dim;
     };
     pair(0, std::true_type{});
     std::size_t j = 1;
     std::size_t next_group_column = ask_next_group && i + 8 < a.cols ? (i + 7) % 8 + 1 : n_b;
-    for (; j < prefetched; ++j) {
-      tiling::prefetch(weights + (j + kTable.ahead) * stride);
-      if (j == next_group_column) {
-        tiling::prefetch<2>(weights + 8 + j * stride);
-        next_group_column += 8;
+    // Between two requests for the next group the pairs run without a test.
+    for (;;) {
+      const std::size_t stop = next_group_column < prefetched ? next_group_column : prefetched;
+      for (; j < stop; ++j) {
+        tiling::prefetch(weights + (j + kTable.ahead) * stride);
+        pair(j, std::bool_constant<AllMasked>{});
       }
-      pair(j, std::bool_constant<AllMasked>{});
+      if (stop == prefetched) break;
+      tiling::prefetch<2>(weights + 8 + j * stride);
+      next_group_column += 8;
     }
     for (; j + 1 < n_b; ++j) pair(j, std::bool_constant<AllMasked>{});
     if (j < n_b) pair(j, std::true_type{});
   }
   variants::for_each_index<NV>([&](auto v) {
-    if constexpr (Vectors::in_l1(v)) {
+    if constexpr (Vectors::in_l1(v))
       Ops::store(out + L * v, Ops::load(spilled_at(v)));
-    } else if constexpr (v == 0 || v == NV - 1) {
+    else if constexpr (v == 0 || v == NV - 1)
       Ops::store(out + L * v, v == 0 ? run.head : run.tail, acc[v]);
-    } else {
+    else
       Ops::store(out + L * v, acc[v]);
-    }
   });
 }
 
@@ -268,23 +244,30 @@ KORVANE_OUT_OF_LINE void short_weighted_sums(const MatrixView& a, const MatrixVi
   weighted_block<Ops, 1, true>(a, b, rows, c, 0, a.rows, 0, first, end);
 }
 
-// Continues c over the points first .. end - 1 of a with Ops' loop; the first
-// pass starts lead coordinates early (see coordinate_passes).
+// Continues c over the points first .. end - 1 of a with Ops' loop, in runs
+// of whole vectors from coordinate -lead (lead < lanes; only the first run
+// has it), as equal as whole vectors allow. Without pairs c stays as it is,
+// and Q's data may be null.
 template <class Ops>
 void weighted_sums(const MatrixView& a, const MatrixView& b, const MatrixView& Q, double* c,
                    std::size_t first, std::size_t end, std::size_t lead = 0) {
+  constexpr std::size_t L = Ops::kWeighted.lanes, most = Ops::kWeighted.sweep_vectors;
   alignas(64) double buffer[kStagedWeights];
   const WeightRows rows(Q, buffer, copies_rows(Ops::kWeighted, a, b), first);
-  if (2 * a.rows < Ops::kWeighted.lanes && a.rows > 0 && a.cols > 0 && b.cols > 0) {
-    return short_weighted_sums<Ops>(a, b, rows, c, first, end);
+  if (a.rows == 0 || a.cols == 0 || b.cols == 0) return;
+  if (2 * a.rows < L) return short_weighted_sums<Ops>(a, b, rows, c, first, end);
+  const std::size_t span = a.rows + lead;
+  const std::size_t vectors = (span + L - 1) / L;
+  const std::size_t runs = (vectors + most - 1) / most;
+  const std::size_t block = L * ((vectors + runs - 1) / runs);
+  for (std::size_t start = 0; start < span; start += block) {
+    const std::size_t stop = span - start < block ? span : start + block;
+    const std::size_t run_lead = start == 0 ? lead : 0;
+    variants::with_count<1, most>((stop - start + L - 1) / L, [&](auto nv) {
+      weighted_block<Ops, decltype(nv)::value, false>(
+          a, b, rows, c, start + run_lead - lead, stop - start - run_lead, run_lead, first, end);
+    });
   }
-  coordinate_passes<Ops::kWeighted.lanes, Ops::kWeighted.sweep_vectors>(
-      a, b,
-      [&](auto nv, std::size_t k0, std::size_t count, std::size_t first_lead) {
-        weighted_block<Ops, decltype(nv)::value, false>(a, b, rows, c, k0, count, first_lead, first,
-                                                        end);
-      },
-      lead);
 }
 
 }  // namespace
