@@ -9,13 +9,11 @@
 
 namespace korvane::variants {
 
-// Correct for any D; the dispatcher sends D <= 4, and D <= 16 with few
-// columns of b, to the 256-bit loop.
 void weighted_avx512(MatrixView a, MatrixView b, MatrixView Q, MatrixView c, std::size_t first,
                      std::size_t end) {
-  // With D a multiple of 8, every column of b starts at the same place in a
-  // line; past 12 vectors the passes then start that many coordinates early
-  // (lanes masked off), so that all of b's loads are whole lines.
+  // With D a multiple of 8 every column of b starts at the same place in a
+  // line; past 12 vectors the passes start that many coordinates early, so
+  // that all of b's loads are whole lines.
   const bool whole_lines = a.rows % 8 == 0 && a.rows > 96;
   const std::size_t lead =
       whole_lines ? reinterpret_cast<std::uintptr_t>(b.data) / sizeof(double) % 8 : 0;

@@ -1,11 +1,8 @@
 // The vector weighted kernels' loops, shared by the instruction-set units,
 // each of which supplies its vector operations: c is computed in passes of
-// at most lanes * sweep_vectors coordinates, each pass one sweep over all
-// pairs with its sums held in registers. Every c(k) still receives its terms
-// in pair order, whatever the pass.
-//
-// Everything here has internal linkage: each unit compiles it with its own
-// instruction-set flags, and a shared inline copy could carry one unit's
+// at most lanes * sweep_vectors coordinates, each one sweep over all pairs in
+// pair order. Internal linkage throughout: each unit compiles this with its
+// own instruction-set flags, and a shared inline copy could carry one unit's
 // instructions into another's code.
 #ifndef KORVANE_KERNELS_WEIGHTED_LOOP_HPP
 #define KORVANE_KERNELS_WEIGHTED_LOOP_HPP
@@ -22,31 +19,6 @@
 namespace korvane::weighting {
 namespace {
 
-// Calls pass(std::integral_constant<std::size_t, NV>{}, k0, count, lead) for
-// each run of count coordinates from k0, NV being the vectors that the run
-// needs when its first vector starts lead coordinates before k0. Only the
-// first run has a lead, the given one (less than Lanes): the runs then start
-// at whole vectors from coordinate -lead. Where one run cannot cover D, the
-// runs take as equal a share of the vectors as whole vectors allow. With no
-// pairs every sum stays as it is and Q's data may be null.
-template <std::size_t Lanes, std::size_t MaxVectors, class Pass>
-void coordinate_passes(const MatrixView& a, const MatrixView& b, Pass&& pass,
-                       std::size_t lead = 0) {
-  if (a.cols == 0 || b.cols == 0 || a.rows == 0) return;
-  const std::size_t span = a.rows + lead;  // from coordinate -lead
-  const std::size_t vectors_in_all = (span + Lanes - 1) / Lanes;
-  const std::size_t runs = (vectors_in_all + MaxVectors - 1) / MaxVectors;
-  const std::size_t block = Lanes * ((vectors_in_all + runs - 1) / runs);
-  for (std::size_t start = 0; start < span; start += block) {
-    const std::size_t k0 = start == 0 ? 0 : start - lead;
-    const std::size_t first_lead = start == 0 ? lead : 0;
-    const std::size_t end = (span - start < block ? span : start + block) - lead;
-    const std::size_t vectors = (first_lead + end - k0 + Lanes - 1) / Lanes;
-    variants::with_count<1, MaxVectors>(vectors,
-                                        [&](auto nv) { pass(nv, k0, end - k0, first_lead); });
-  }
-}
-
 // Whether an n_a x n_b Q holds more than 8 times the L2 cache, so that its
 // lines come from L3 or memory.
 inline bool q_far_larger_than_caches(std::size_t n_a, std::size_t n_b) {
@@ -62,10 +34,9 @@ inline bool asks_for_next_group(std::size_t vectors, std::size_t n_a, std::size_
   return vectors == 1 || (vectors <= 4 && q_far_larger_than_caches(n_a, n_b));
 }
 
-// Whether to copy rows of Q where its columns lie where they may (see
-// WeightRows for those a multiple of 2 KB apart): where groups of fewest rows
-// fit, unless b and a row's lines of Q fit 7/8 of L1 together and so stay
-// there from row to row.
+// Whether to copy rows of Q wherever its columns lie: where groups of fewest
+// rows fit, unless b and a row's lines of Q fit 7/8 of L1 together and so
+// stay there from row to row.
 inline bool copies_rows(const WeightedTable& t, const MatrixView& a, const MatrixView& b) {
   const std::size_t fewest = a.rows <= 64 ? t.fewest_rows : t.fewest_rows_long;
   const std::size_t row_bytes = b.cols * (a.rows * sizeof(double) + 64);
@@ -73,17 +44,16 @@ inline bool copies_rows(const WeightedTable& t, const MatrixView& a, const Matri
          row_bytes > l1_data_cache_bytes() / 8 * 7;
 }
 
-// The rows of Q as a kernel reads them: weights(i)[j * stride()] is Q(i, j),
-// once stage(i) has been called for every i with starts_group(i). Read in
-// place, each pair takes a fresh line of Q for the 8 bytes it uses; copied,
-// groups of rows that share Q's lines (8, 4 or 2, as many as fit the buffer,
-// the first group shorter so that the others start at a line) are read once
-// from Q and then side by side, a row's weights taking a line every 8 pairs.
+// The rows of Q from first_row on as a kernel reads them: weights(i)[j *
+// stride()] is Q(i, j) once stage(i) has run for each i that starts_group.
+// Read in place, each pair takes a fresh line of Q for the 8 bytes it uses.
+// Copied where copy is set or Q's columns lie a multiple of 2 KB apart (a
+// row's lines then share a few cache sets, and none stays until the next
+// row): groups of rows that share Q's lines (8, 4 or 2, as many as fit the
+// buffer, the first group shorter so that the others start at a line) are
+// read once from Q and then side by side, a row's weights a line per 8 pairs.
 class WeightRows {
  public:
-  // Copies where at least 2 rows fit and copy is set or Q's columns lie a
-  // multiple of 2 KB apart: a row's lines then share a few cache sets, and
-  // none stays until the next row. The rows start at first_row.
   WeightRows(const MatrixView& Q, double* buffer, bool copy, std::size_t first_row)
       : Q_(Q), buffer_(buffer), first_row_(first_row), shares_sets_(Q.rows % 256 == 0) {
     const std::size_t fit = (copy || shares_sets_) && Q.cols > 0 ? kStagedWeights / Q.cols : 0;
@@ -112,7 +82,7 @@ class WeightRows {
     column += j * ld;
     // Four columns at a time, each row's four weights stored side by side:
     // quicker where Q's lines come from L2.
-    for (; !shares_sets_ && j + 4 <= n; j += 4, column += 4 * ld) {
+    for (; !shares_sets_ && j + 4 <= n; j += 4, column += 4 * ld)
       for (std::size_t r = 0; r < rows; ++r) {
         double* o = out + r * n + j;
         o[0] = column[r];
@@ -120,15 +90,13 @@ class WeightRows {
         o[2] = column[2 * ld + r];
         o[3] = column[3 * ld + r];
       }
-    }
     for (; j < n; ++j, column += ld)
       for (std::size_t r = 0; r < rows; ++r) out[r * n + j] = column[r];
-    if (asks_for_next_lines_ && i0 + 8 < Q_.rows) {
-      // The first of the four groups of 2 that share a line would take them
-      // all from memory at once: each asks for a quarter of those 8 rows on.
+    // The first of the four groups of 2 that share a line would take them
+    // all from memory at once: each asks for a quarter of those 8 rows on.
+    if (asks_for_next_lines_ && i0 + 8 < Q_.rows)
       for (std::size_t c = i0 / 2 % 4; c < n; c += 4)
         tiling::prefetch<2>(Q_.data + i0 + 8 + c * ld);
-    }
   }
   const double* weights(std::size_t i) const {
     return staged() ? buffer_ + place(i) * Q_.cols : Q_.data + i;
@@ -154,12 +122,10 @@ T* lead_start(T* p, std::size_t lead) {
 }
 
 // One run's vectors: vector v of a point or of the sums at p + lanes * v,
-// only the first and the last with lanes outside the run; between b's first
-// and last column those lanes read the neighbouring columns' coordinates,
-// never used, so that only the outer columns need masked loads. Past
-// sum_registers vectors, the sums between the first sum_registers - 1 and
-// the last are added to in L1 (never the outer ones): left to GCC, such
-// spills ran up to 1.5x slower from one count to the next.
+// only the first and the last with lanes outside the run, which between b's
+// outer columns read unused neighbouring coordinates unmasked. Past
+// sum_registers vectors, the sums between the first sum_registers - 1 and the
+// last are added to in L1: left to GCC, such spills ran up to 1.5x slower.
 template <class Ops, std::size_t NV>
 struct Run {
   static constexpr std::size_t L = Ops::kWeighted.lanes;
@@ -179,26 +145,16 @@ struct Run {
       return Ops::load(p + L * v);
     }
   }
-  template <class Index>
-  KORVANE_ALWAYS_INLINE void store(double* p, Index v, typename Ops::Vector x) const {
-    if constexpr (v == 0 || v == NV - 1) {
-      Ops::store(p + L * v, v == 0 ? head : tail, x);
-    } else {
-      Ops::store(p + L * v, x);
-    }
-  }
 };
 
 // Weighted sums of coordinates k0 .. k0 + count - 1 (lead + count <= lanes *
-// NV) over the pairs of points first .. end - 1 of a, in pair order,
-// vectorised across k: each of the NV vectors of sums gets one term per pair.
-// Vector v holds coordinates k0 - lead + lanes * v on; the lanes outside the
-// run are masked. Past point_registers vectors, point i is read from a copy
-// in L1; row i asks for the next group's lines of the columns j = i (mod 8)
-// (see asks_for_next_group). Ops is a level's vectors: Vector, kWeighted,
-// copy_columns (see WeightRows), lanes(lo, hi) (the mask of lanes lo .. hi -
-// 1), load and store with or without a mask (masked-off lanes load as 0),
-// broadcast, sub, mul, add. With AllMasked, b's columns are all read masked.
+// NV) over the pairs of points first .. end - 1 of a, in pair order: vector v
+// of sums holds coordinates k0 - lead + lanes * v on, the lanes outside the
+// run masked. Past point_registers vectors, point i is read from a copy in
+// L1. Ops is a level's vectors: Vector, kWeighted, copy_columns (see
+// WeightRows), lanes(lo, hi) (the mask of lanes lo .. hi - 1), load and store
+// with or without a mask (masked-off lanes load as 0), broadcast, sub, mul,
+// add. With AllMasked, b's columns are all read masked.
 template <class Ops, std::size_t NV, bool AllMasked>
 void weighted_block(const MatrixView& a, const MatrixView& b, const WeightRows& rows, double* sums,
                     std::size_t k0, std::size_t count, std::size_t lead, std::size_t first,
@@ -207,8 +163,7 @@ void weighted_block(const MatrixView& a, const MatrixView& b, const WeightRows& 
   using Vectors = Run<Ops, NV>;
   constexpr WeightedTable kTable = Ops::kWeighted;
   constexpr std::size_t L = kTable.lanes;
-  const std::size_t dim = a.rows;
-  const std::size_t n_b = b.cols;
+  const std::size_t dim = a.rows, n_b = b.cols;
   const Vectors run(lead, count);
   V acc[NV];
   alignas(64) double spilled_sums[L * (Vectors::in_memory > 0 ? Vectors::in_memory : 1)];
@@ -216,11 +171,10 @@ void weighted_block(const MatrixView& a, const MatrixView& b, const WeightRows& 
   const auto spilled_at = [&](std::size_t v) { return spilled + L * (v + 1 - Vectors::R); };
   double* const out = lead_start(sums + k0, lead);
   variants::for_each_index<NV>([&](auto v) {
-    if constexpr (Vectors::in_l1(v)) {
+    if constexpr (Vectors::in_l1(v))
       Ops::store(spilled_at(v), Ops::load(out + L * v));
-    } else {
+    else
       acc[v] = run.load(out, v, std::true_type{});
-    }
   });
   const std::size_t stride = rows.stride();
   const std::size_t prefetched =
@@ -234,11 +188,10 @@ void weighted_block(const MatrixView& a, const MatrixView& b, const WeightRows& 
     const double* ai = lead_start(a.data + i * dim + k0, lead);
     const double* weights = rows.weights(i);
     variants::for_each_index<NV>([&](auto v) {
-      if constexpr (point_in_registers) {
+      if constexpr (point_in_registers)
         point[v] = run.load(ai, v, std::true_type{});
-      } else {
+      else
         Ops::store(point_copy + L * v, run.load(ai, v, std::true_type{}));
-      }
     });
     const double* bj = lead_start(b.data + k0, lead);
     const auto pair = [&](std::size_t j, auto outer) KORVANE_ALWAYS_INLINE_LAMBDA {
@@ -248,34 +201,37 @@ void weighted_block(const MatrixView& a, const MatrixView& b, const WeightRows& 
         const V x = point_in_registers ? point[v] : Ops::load(copied + L * v);
         const V t = Ops::sub(x, run.load(bj, v, outer));
         const V term = Ops::mul(Ops::mul(w, t), t);
-        if constexpr (Vectors::in_l1(v)) {
+        if constexpr (Vectors::in_l1(v))
           Ops::store(spilled_at(v), Ops::add(Ops::load(spilled_at(v)), term));
-        } else {
+        else
           acc[v] = Ops::add(acc[v], term);
-        }
       });
       bj += dim;
     };
     pair(0, std::true_type{});
     std::size_t j = 1;
     std::size_t next_group_column = ask_next_group && i + 8 < a.cols ? (i + 7) % 8 + 1 : n_b;
-    for (; j < prefetched; ++j) {
-      tiling::prefetch(weights + (j + kTable.ahead) * stride);
-      if (j == next_group_column) {
-        tiling::prefetch<2>(weights + 8 + j * stride);
-        next_group_column += 8;
+    // Between two requests for the next group the pairs run without a test.
+    for (;;) {
+      const std::size_t stop = next_group_column < prefetched ? next_group_column : prefetched;
+      for (; j < stop; ++j) {
+        tiling::prefetch(weights + (j + kTable.ahead) * stride);
+        pair(j, std::bool_constant<AllMasked>{});
       }
-      pair(j, std::bool_constant<AllMasked>{});
+      if (stop == prefetched) break;
+      tiling::prefetch<2>(weights + 8 + j * stride);
+      next_group_column += 8;
     }
     for (; j + 1 < n_b; ++j) pair(j, std::bool_constant<AllMasked>{});
     if (j < n_b) pair(j, std::true_type{});
   }
   variants::for_each_index<NV>([&](auto v) {
-    if constexpr (Vectors::in_l1(v)) {
+    if constexpr (Vectors::in_l1(v))
       Ops::store(out + L * v, Ops::load(spilled_at(v)));
-    } else {
-      run.store(out, v, acc[v]);
-    }
+    else if constexpr (v == 0 || v == NV - 1)
+      Ops::store(out + L * v, v == 0 ? run.head : run.tail, acc[v]);
+    else
+      Ops::store(out + L * v, acc[v]);
   });
 }
 
@@ -288,23 +244,30 @@ KORVANE_OUT_OF_LINE void short_weighted_sums(const MatrixView& a, const MatrixVi
   weighted_block<Ops, 1, true>(a, b, rows, c, 0, a.rows, 0, first, end);
 }
 
-// Continues c over the points first .. end - 1 of a with Ops' loop; the first
-// pass starts lead coordinates early (see coordinate_passes).
+// Continues c over the points first .. end - 1 of a with Ops' loop, in runs
+// of whole vectors from coordinate -lead (lead < lanes; only the first run
+// has it), as equal as whole vectors allow. Without pairs c stays as it is,
+// and Q's data may be null.
 template <class Ops>
 void weighted_sums(const MatrixView& a, const MatrixView& b, const MatrixView& Q, double* c,
                    std::size_t first, std::size_t end, std::size_t lead = 0) {
+  constexpr std::size_t L = Ops::kWeighted.lanes, most = Ops::kWeighted.sweep_vectors;
   alignas(64) double buffer[kStagedWeights];
   const WeightRows rows(Q, buffer, copies_rows(Ops::kWeighted, a, b), first);
-  if (2 * a.rows < Ops::kWeighted.lanes && a.rows > 0 && a.cols > 0 && b.cols > 0) {
-    return short_weighted_sums<Ops>(a, b, rows, c, first, end);
+  if (a.rows == 0 || a.cols == 0 || b.cols == 0) return;
+  if (2 * a.rows < L) return short_weighted_sums<Ops>(a, b, rows, c, first, end);
+  const std::size_t span = a.rows + lead;
+  const std::size_t vectors = (span + L - 1) / L;
+  const std::size_t runs = (vectors + most - 1) / most;
+  const std::size_t block = L * ((vectors + runs - 1) / runs);
+  for (std::size_t start = 0; start < span; start += block) {
+    const std::size_t stop = span - start < block ? span : start + block;
+    const std::size_t run_lead = start == 0 ? lead : 0;
+    variants::with_count<1, most>((stop - start + L - 1) / L, [&](auto nv) {
+      weighted_block<Ops, decltype(nv)::value, false>(
+          a, b, rows, c, start + run_lead - lead, stop - start - run_lead, run_lead, first, end);
+    });
   }
-  coordinate_passes<Ops::kWeighted.lanes, Ops::kWeighted.sweep_vectors>(
-      a, b,
-      [&](auto nv, std::size_t k0, std::size_t count, std::size_t first_lead) {
-        weighted_block<Ops, decltype(nv)::value, false>(a, b, rows, c, k0, count, first_lead, first,
-                                                        end);
-      },
-      lead);
 }
 
 }  // namespace
