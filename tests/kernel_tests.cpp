@@ -83,12 +83,12 @@ class KernelTest : public ::testing::TestWithParam<InstructionSet> {
     EXPECT_TRUE(C.guards_intact()) << "wrote outside C";
   }
 
-  std::vector<double> run_pairwise(std::vector<double>& a, std::vector<double>& b, std::size_t dim,
-                                   std::size_t n_a, std::size_t n_b) {
-    std::vector<double> C(n_a * n_b, kNaN);
-    korvane::pairwise_squared_distances(GetParam(), view(a, dim, n_a), view(b, dim, n_b),
-                                        MatrixView{n_a, n_b, C.data()});
-    return C;
+  void expect_random_pairwise_matches(std::size_t dim, std::size_t n_a, std::size_t n_b,
+                                      unsigned seed, double offset = 0.0,
+                                      std::size_t l2_bytes = korvane::l2_cache_bytes()) {
+    auto a = random_values(dim * n_a, seed, offset);
+    auto b = random_values(dim * n_b, seed + 1, offset);
+    expect_pairwise_matches(a, b, dim, n_a, n_b, false, l2_bytes);
   }
 
   // The continued sums from +0.0 in pieces: a's points up to a third, the
@@ -120,18 +120,23 @@ class KernelTest : public ::testing::TestWithParam<InstructionSet> {
     EXPECT_TRUE(c.guards_intact()) << "continued: wrote outside c";
   }
 
+  // The weighted sums against the oracle, in one call and continued.
+  void expect_weighted_views_match(const MatrixView& a, const MatrixView& b, const MatrixView& Q,
+                                   const std::string& where = "") {
+    GuardedResult c(a.rows, 1);
+    korvane::weighted_coordinate_sums(GetParam(), a, b, Q, c.fresh_view());
+    const auto expected = reference::weighted(a.data, b.data, Q.data, a.rows, a.cols, b.cols);
+    EXPECT_TRUE(bitwise_equal(c.values(), expected))
+        << "D=" << a.rows << " n_a=" << a.cols << " n_b=" << b.cols << where;
+    EXPECT_TRUE(c.guards_intact()) << "wrote outside c";
+    expect_continued_matches(a, b, Q, expected);
+  }
+
   void expect_weighted_matches(std::vector<double>& a, std::vector<double>& b,
                                std::vector<double>& Q, std::size_t dim, std::size_t n_a,
                                std::size_t n_b, bool b_is_a = false) {
     const MatrixView av = view(a, dim, n_a);
-    const MatrixView bv = b_is_a ? av : view(b, dim, n_b);
-    GuardedResult c(dim, 1);
-    korvane::weighted_coordinate_sums(GetParam(), av, bv, view(Q, n_a, n_b), c.fresh_view());
-    const auto expected = reference::weighted(av.data, bv.data, Q.data(), dim, n_a, n_b);
-    EXPECT_TRUE(bitwise_equal(c.values(), expected))
-        << "D=" << dim << " n_a=" << n_a << " n_b=" << n_b;
-    EXPECT_TRUE(c.guards_intact()) << "wrote outside c";
-    expect_continued_matches(av, bv, view(Q, n_a, n_b), expected);
+    expect_weighted_views_match(av, b_is_a ? av : view(b, dim, n_b), view(Q, n_a, n_b));
   }
 
   // The same with random values, b (with b_moves) or Q starting at each of
@@ -149,26 +154,10 @@ class KernelTest : public ::testing::TestWithParam<InstructionSet> {
       std::fill(storage.begin(), storage.end(), kNaN);
       double* at = at_place_in_line(storage, 1, place);
       std::copy(moved.begin(), moved.end(), at);
-      const MatrixView av = view(a, dim, n_a);
-      const MatrixView bv{dim, n_b, b_moves ? at : b.data()};
-      const MatrixView Qv{n_a, n_b, b_moves ? Q.data() : at};
-      GuardedResult c(dim, 1);
-      korvane::weighted_coordinate_sums(GetParam(), av, bv, Qv, c.fresh_view());
-      const auto expected = reference::weighted(av.data, bv.data, Qv.data, dim, n_a, n_b);
-      EXPECT_TRUE(bitwise_equal(c.values(), expected))
-          << "D=" << dim << " n_a=" << n_a << " n_b=" << n_b << " place=" << place;
-      EXPECT_TRUE(c.guards_intact());
-      expect_continued_matches(av, bv, Qv, expected);
+      expect_weighted_views_match(view(a, dim, n_a), MatrixView{dim, n_b, b_moves ? at : b.data()},
+                                  MatrixView{n_a, n_b, b_moves ? Q.data() : at},
+                                  " place=" + std::to_string(place));
     }
-  }
-
-  std::vector<double> run_weighted(std::vector<double>& a, std::vector<double>& b,
-                                   std::vector<double>& Q, std::size_t dim, std::size_t n_a,
-                                   std::size_t n_b) {
-    std::vector<double> c(dim, kNaN);
-    korvane::weighted_coordinate_sums(GetParam(), view(a, dim, n_a), view(b, dim, n_b),
-                                      view(Q, n_a, n_b), MatrixView{dim, 1, c.data()});
-    return c;
   }
 };
 
@@ -223,9 +212,7 @@ TEST_P(KernelTest, PairwiseMatchesOracleOverShapes) {
                       {1, 2, 3, 100})) {
     for (std::size_t n_a : boundary_sizes(counts, {1, 2})) {
       for (std::size_t n_b : boundary_sizes(counts, {1})) {
-        auto a = random_values(dim * n_a, seed++, dim % 2 ? 1e3 : 0.0);
-        auto b = random_values(dim * n_b, seed++, dim % 2 ? 1e3 : 0.0);
-        expect_pairwise_matches(a, b, dim, n_a, n_b);
+        expect_random_pairwise_matches(dim, n_a, n_b, seed += 2, dim % 2 ? 1e3 : 0.0);
       }
     }
   }
@@ -253,9 +240,7 @@ TEST_P(KernelTest, PairwiseMatchesOracleAtBlockEdges) {
   }
   unsigned seed = 1000;
   for (const auto& [dim, n_a, n_b] : shapes) {
-    auto a = random_values(dim * n_a, seed++);
-    auto b = random_values(dim * n_b, seed++);
-    expect_pairwise_matches(a, b, dim, n_a, n_b, false, l2);
+    expect_random_pairwise_matches(dim, n_a, n_b, seed += 2, 0.0, l2);
   }
 }
 
@@ -269,45 +254,33 @@ TEST_P(KernelTest, PairwiseWithBSharingStorageWithA) {
   }
 }
 
-TEST_P(KernelTest, PairwiseNaNAndInfinityRules) {
+// A NaN row and column of C, inf against finite, inf - inf; and squares
+// that overflow to +inf.
+TEST_P(KernelTest, PairwiseNaNInfinityAndOverflow) {
   const std::size_t dim = 19;
-  const std::size_t n_a = 21;
-  const std::size_t n_b = 11;
-  auto a = random_values(dim * n_a, 3);
-  auto b = random_values(dim * n_b, 4);
-  a[5 + dim * 2] = kNaN;   // row 2 of C becomes NaN
-  b[18 + dim * 9] = kNaN;  // column 9 of C becomes NaN
-  a[0 + dim * 4] = kInf;   // against finite: +inf
-  a[3 + dim * 6] = kInf;   // same infinity in b's column 3: inf - inf is NaN
+  auto a = random_values(dim * 21, 3);
+  auto b = random_values(dim * 11, 4);
+  a[5 + dim * 2] = kNaN;
+  b[18 + dim * 9] = kNaN;
+  a[0 + dim * 4] = kInf;
+  a[3 + dim * 6] = kInf;
   b[3 + dim * 3] = kInf;
   a[7 + dim * 8] = -kInf;
-  expect_pairwise_matches(a, b, dim, n_a, n_b);
-
-  const auto C = run_pairwise(a, b, dim, n_a, n_b);
-  for (std::size_t j = 0; j < n_b; ++j) EXPECT_TRUE(std::isnan(C[2 + n_a * j]));
-  for (std::size_t i = 0; i < n_a; ++i) EXPECT_TRUE(std::isnan(C[i + n_a * 9]));
-  EXPECT_EQ(C[4 + n_a * 0], kInf);
-  EXPECT_TRUE(std::isnan(C[6 + n_a * 3]));
-  EXPECT_EQ(C[6 + n_a * 4], kInf);
-  EXPECT_EQ(C[8 + n_a * 0], kInf);
-  EXPECT_TRUE(std::isfinite(C[0 + n_a * 0]));
-}
-
-TEST_P(KernelTest, PairwiseOverflowGivesPositiveInfinity) {
-  std::vector<double> a = {1e200, 0.0, -1e300, 1e300, 5.0};
-  std::vector<double> b = {-1e200, 0.0, 1e300, -1e300, 5.0};
-  for (std::size_t dim : {1, 2, 5}) {
-    const auto C = run_pairwise(a, b, dim, 1, 1);
-    EXPECT_EQ(C[0], kInf) << dim;
-  }
-  expect_pairwise_matches(a, b, 5, 1, 1);
+  expect_pairwise_matches(a, b, dim, 21, 11);
+  std::vector<double> x = {1e200, 0.0, -1e300, 1e300, 5.0};
+  std::vector<double> y = {-1e200, 0.0, 1e300, -1e300, 5.0};
+  for (std::size_t d : {1, 2, 5}) expect_pairwise_matches(x, y, d, 1, 1);
 }
 
 // Around the edges of the coordinate passes (full and partial last
 // vectors), of the vectors held in registers and of the sums kept in memory.
 TEST_P(KernelTest, WeightedMatchesOracleOverShapes) {
   unsigned seed = 5000;
-  for (std::size_t dim : boundary_sizes(level_of(GetParam()).weighted, {1, 2, 3, 100, 1100})) {
+  // Beside the table's edges: passes of equal shares, one sweep or several.
+  for (std::size_t dim :
+       boundary_sizes(level_of(GetParam()).weighted,
+                      {1,   2,   3,   56,  57,  95,  96,  97,  100, 103, 104, 127, 128, 136,
+                       191, 192, 193, 200, 224, 225, 232, 233, 263, 264, 265, 513, 1100})) {
     const bool long_sum = dim > 64;
     for (std::size_t n_a :
          long_sum ? std::vector<std::size_t>{6} : std::vector<std::size_t>{1, 2, 5, 8, 17}) {
@@ -319,15 +292,6 @@ TEST_P(KernelTest, WeightedMatchesOracleOverShapes) {
         expect_weighted_matches(a, b, Q, dim, n_a, n_b);
       }
     }
-  }
-  // Around the edges of the coordinate passes (full and partial last
-  // vectors, one sweep or several) and of point i's vectors held in registers.
-  for (std::size_t dim : {56,  57,  95,  96,  97,  103, 104, 127, 128, 136, 191, 192,
-                          193, 200, 224, 225, 232, 233, 263, 264, 265, 513, 1100}) {
-    auto a = random_values(dim * 6, seed++, 10.0);
-    auto b = random_values(dim * 21, seed++, 10.0);
-    auto Q = random_values(6 * 21, seed++);
-    expect_weighted_matches(a, b, Q, dim, 6, 21);
   }
 }
 
@@ -379,121 +343,68 @@ TEST_P(KernelTest, EmptyShapes) {
   expect_pairwise_matches(a, none, 3, 4, 0);
   expect_pairwise_matches(none, none, 0, 0, 0);
   expect_pairwise_matches(none, none, 5, 0, 0);
-  for (double x : run_pairwise(none, none, 0, 5, 3)) EXPECT_EQ(bits_of(x), bits_of(0.0));
-  for (const auto& c :
-       {run_weighted(none, a, none, 3, 0, 4), run_weighted(a, none, none, 3, 4, 0)}) {
-    ASSERT_EQ(c.size(), 3u);
-    for (double x : c) EXPECT_EQ(bits_of(x), bits_of(0.0));
-  }
+  expect_pairwise_matches(none, none, 0, 5, 3);
+  expect_weighted_matches(none, a, none, 3, 0, 4);
+  expect_weighted_matches(a, none, none, 3, 4, 0);
   auto Q = random_values(6, 10);
   expect_weighted_matches(none, none, Q, 0, 2, 3);
 }
 
+// Weights of 1, +0.0, -0.0 (every term -0.0, leaving the +0.0 start as it
+// is), negative ones and infinite ones; then zero weight times an infinite
+// difference, NaN in that coordinate only. The 256-bit loop, and at D = 24
+// with 40 columns of b the 512-bit one.
 TEST_P(KernelTest, WeightedSpecialWeights) {
-  // The 256-bit loop, and at D = 24 with 40 columns of b the 512-bit one.
   for (const auto& [dim, n_a, n_b] : {std::array<std::size_t, 3>{13, 9, 10}, {24, 9, 40}}) {
     auto a = random_values(dim * n_a, static_cast<unsigned>(21 + dim));
     auto b = random_values(dim * n_b, static_cast<unsigned>(22 + dim));
-    std::vector<double> ones(n_a * n_b, 1.0);
-    expect_weighted_matches(a, b, ones, dim, n_a, n_b);
-
-    std::vector<double> zeros(n_a * n_b, 0.0);
-    for (double x : run_weighted(a, b, zeros, dim, n_a, n_b)) EXPECT_EQ(bits_of(x), bits_of(0.0));
-    // With weights of -0.0 every term is -0.0, which leaves the +0.0 start as it is.
-    std::vector<double> minus_zeros(n_a * n_b, -0.0);
-    for (double x : run_weighted(a, b, minus_zeros, dim, n_a, n_b))
-      EXPECT_EQ(bits_of(x), bits_of(0.0));
-
     auto negative = random_values(n_a * n_b, 23);
     for (double& w : negative) w = -std::fabs(w) - 1.0;
-    const auto c_neg = run_weighted(a, b, negative, dim, n_a, n_b);
-    for (double x : c_neg) EXPECT_LT(x, 0.0);
-    expect_weighted_matches(a, b, negative, dim, n_a, n_b);
-
-    // Zero weight times an infinite difference is NaN, in that coordinate only.
-    a[4 + dim * 3] = kInf;
-    const auto c_inf = run_weighted(a, b, zeros, dim, n_a, n_b);
-    for (std::size_t k = 0; k < dim; ++k) EXPECT_EQ(std::isnan(c_inf[k]), k == 4) << k;
     auto mixed = random_values(n_a * n_b, 24);
     mixed[7] = kInf;
     mixed[12] = -kInf;
     mixed[20] = 0.0;
+    std::vector<double> zeros(n_a * n_b, 0.0);
+    for (std::vector<double> Q : {std::vector<double>(n_a * n_b, 1.0), zeros,
+                                  std::vector<double>(n_a * n_b, -0.0), negative, mixed}) {
+      expect_weighted_matches(a, b, Q, dim, n_a, n_b);
+    }
+    a[4 + dim * 3] = kInf;
+    expect_weighted_matches(a, b, zeros, dim, n_a, n_b);
     expect_weighted_matches(a, b, mixed, dim, n_a, n_b);
   }
 }
 
+// The diagonal's pairs count too: with an infinite weight there, every sum
+// is NaN.
 TEST_P(KernelTest, WeightedWithBSharingStorageWithA) {
   const std::size_t dim = 11;
   const std::size_t n = 7;
   auto a = random_values(dim * n, 31);
   auto Q = random_values(n * n, 32);
   expect_weighted_matches(a, a, Q, dim, n, n, /*b_is_a=*/true);
-  const auto before = run_weighted(a, a, Q, dim, n, n);
   for (std::size_t i = 0; i < n; ++i) Q[i + n * i] = 1e6 * static_cast<double>(i + 1);
-  const auto after = run_weighted(a, a, Q, dim, n, n);
-  EXPECT_TRUE(bitwise_equal(after.data(), before)) << "the diagonal of Q must have no effect";
   Q[3 + n * 3] = kInf;
-  for (double x : run_weighted(a, a, Q, dim, n, n)) EXPECT_TRUE(std::isnan(x));
+  expect_weighted_matches(a, a, Q, dim, n, n, /*b_is_a=*/true);
 }
 
+// A huge term followed by its negation: pair (0,0) adds 1e17 and pair (0,1)
+// takes it back exactly, so all ten unit terms survive. With b's point
+// outermost, those of (1,0) and (2,0) would arrive while 1e17 stands and be
+// lost: any other pair order changes the result.
 TEST_P(KernelTest, WeightedTermsEnterInPairOrder) {
-  // A huge term followed by its negation: the running sum depends on exactly
-  // when the small terms arrive. Any other pair order changes the result.
   const std::size_t dim = 18;
   const std::size_t n_a = 3;
   const std::size_t n_b = 4;
-  std::vector<double> a(dim * n_a, 0.0);
+  std::vector<double> a(dim * n_a, 1.0);
   std::vector<double> b(dim * n_b, 0.0);
-  for (std::size_t k = 0; k < dim; ++k) {
-    a[k] = 1.0;
-    a[k + dim] = 1.0;
-    a[k + 2 * dim] = 1.0;
-  }
   std::vector<double> Q = {1e17, 1.0, 1.0, -1e17, 1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 1.0};
   expect_weighted_matches(a, b, Q, dim, n_a, n_b);
-  const auto c = run_weighted(a, b, Q, dim, n_a, n_b);
-  // Pair (0,0) adds 1e17 and pair (0,1) takes it back exactly, so all ten
-  // unit terms survive. With b's point outermost, the unit terms of (1,0)
-  // and (2,0) would arrive while 1e17 stands and be lost (giving 8).
-  for (double x : c) EXPECT_EQ(x, 10.0);
 }
 
-// Inputs on which a fused multiply-add anywhere in a sum changes the result.
-// Each test first shows that a deliberately fused loop differs from the
-// oracle at every entry, then that the variant matches the oracle.
-
-// The plain loops with the term and its addition given as one function, so
-// that the fused forms can be written beside the stated one.
-template <class Step>
-std::vector<double> pairwise_with(const std::vector<double>& a, const std::vector<double>& b,
-                                  std::size_t dim, std::size_t n_a, std::size_t n_b, Step step) {
-  std::vector<double> C(n_a * n_b);
-  for (std::size_t i = 0; i < n_a; ++i)
-    for (std::size_t j = 0; j < n_b; ++j) {
-      double s = 0.0;
-      for (std::size_t k = 0; k < dim; ++k) s = step(a[k + dim * i] - b[k + dim * j], s);
-      C[i + n_a * j] = s;
-    }
-  return C;
-}
-
-template <class Step>
-std::vector<double> weighted_with(const std::vector<double>& a, const std::vector<double>& b,
-                                  const std::vector<double>& Q, std::size_t dim, std::size_t n_a,
-                                  std::size_t n_b, Step step) {
-  std::vector<double> c(dim, 0.0);
-  for (std::size_t i = 0; i < n_a; ++i)
-    for (std::size_t j = 0; j < n_b; ++j)
-      for (std::size_t k = 0; k < dim; ++k)
-        c[k] = step(Q[i + n_a * j], a[k + dim * i] - b[k + dim * j], c[k]);
-  return c;
-}
-
-bool differs_everywhere(const std::vector<double>& x, const std::vector<double>& y) {
-  for (std::size_t n = 0; n < x.size(); ++n)
-    if (same_double(x[n], y[n])) return false;
-  return true;
-}
+// Inputs on which a fused multiply-add anywhere in a sum changes the result:
+// each test first shows that a fused form differs from the oracle at every
+// entry, then that the variant matches the oracle.
 
 // Every entry's first difference is 2^12 (times a power of two per point of
 // a), every later one 1 + 2^-30 (times the same): s + round(t * t) is then
@@ -501,12 +412,12 @@ bool differs_everywhere(const std::vector<double>& x, const std::vector<double>&
 // round(t * t), rounds it up. Once up, an entry never comes back down, so a
 // fused step at any k, in any chunk or tile position, shows in the result.
 TEST_P(KernelTest, PairwiseWithoutFusedSteps) {
-  const std::size_t shapes[][3] = {{2, 37, 21},   {5, 40, 8},    {17, 37, 21},
-                                   {40, 100, 20}, {300, 20, 11}, {130, 9, 700}};
-  for (const auto& shape : shapes) {
-    const std::size_t dim = shape[0];
-    const std::size_t n_a = shape[1];
-    const std::size_t n_b = shape[2];
+  for (const auto& [dim, n_a, n_b] : {std::array<std::size_t, 3>{2, 37, 21},
+                                      {5, 40, 8},
+                                      {17, 37, 21},
+                                      {40, 100, 20},
+                                      {300, 20, 11},
+                                      {130, 9, 700}}) {
     std::vector<double> a(dim * n_a);
     std::vector<double> b(dim * n_b);
     for (std::size_t k = 0; k < dim; ++k) {
@@ -519,13 +430,16 @@ TEST_P(KernelTest, PairwiseWithoutFusedSteps) {
       for (std::size_t j = 0; j < n_b; ++j) b[k + dim * j] = offset;
     }
     const auto stated = reference::pairwise(a.data(), b.data(), dim, n_a, n_b);
-    ASSERT_TRUE(bitwise_equal(
-        pairwise_with(a, b, dim, n_a, n_b, [](double t, double s) { return s + t * t; }).data(),
-        stated));
-    ASSERT_TRUE(differs_everywhere(
-        stated,
-        pairwise_with(a, b, dim, n_a, n_b, [](double t, double s) { return std::fma(t, t, s); })))
-        << "D=" << dim;
+    for (std::size_t i = 0; i < n_a; ++i) {
+      for (std::size_t j = 0; j < n_b; ++j) {
+        double s = 0.0;
+        for (std::size_t k = 0; k < dim; ++k) {
+          const double t = a[k + dim * i] - b[k + dim * j];
+          s = std::fma(t, t, s);
+        }
+        ASSERT_FALSE(same_double(s, stated[i + n_a * j])) << "D=" << dim;
+      }
+    }
     expect_pairwise_matches(a, b, dim, n_a, n_b);
     // The same with b's points in the lanes (few of them, many of a).
     if (n_b < n_a) expect_pairwise_matches(b, a, dim, n_b, n_a);
@@ -537,40 +451,31 @@ TEST_P(KernelTest, PairwiseWithoutFusedSteps) {
 // they do). The second, weight 1 + 2^-28 and t = 1 + 2^-29, adds a term whose
 // sum with c(k) is a tie, which the exact product of a fused form breaks.
 TEST_P(KernelTest, WeightedWithoutFusedOrReassociatedTerms) {
-  const auto stated_term = [](double w, double t, double c) { return c + (w * t) * t; };
-  const auto fused_term = [](double w, double t, double c) { return std::fma(w * t, t, c); };
-  const auto reassociated = [](double w, double t, double c) { return c + w * (t * t); };
-  const auto reassociated_fused = [](double w, double t, double c) {
-    return std::fma(w, t * t, c);
-  };
   const double w0 = 1.0 + std::ldexp(3.0, -20);
   const double w1 = 1.0 + std::ldexp(1.0, -28);
   const double t1 = 1.0 + std::ldexp(1.0, -29);
+  // c(k) after both pairs, with a term and its addition given as one function.
+  const auto both = [&](auto term, double t0) {
+    return term(w1, t0 - (t0 - t1), term(w0, t0, 0.0));
+  };
+  const auto differs = [&](double t0) {
+    const double c = both([](double w, double t, double s) { return s + (w * t) * t; }, t0);
+    return !same_double(
+               c, both([](double w, double t, double s) { return std::fma(w * t, t, s); }, t0)) &&
+           !same_double(c,
+                        both([](double w, double t, double s) { return s + w * (t * t); }, t0)) &&
+           !same_double(
+               c, both([](double w, double t, double s) { return std::fma(w, t * t, s); }, t0));
+  };
   std::vector<double> Q = {w0, w1};
   for (std::size_t dim : {37, 70}) {
     std::vector<double> a(dim);
     std::vector<double> b(2 * dim, 0.0);
     for (std::size_t k = 0; k < dim; ++k) {
-      for (double m = static_cast<double>(k + 1);; m += 1.0) {
-        const double t0 = 8192.0 + std::ldexp(m, -20);
-        std::vector<double> one_a = {t0};
-        std::vector<double> one_b = {0.0, t0 - t1};
-        const auto c = weighted_with(one_a, one_b, Q, 1, 1, 2, stated_term);
-        if (!same_double(c[0], weighted_with(one_a, one_b, Q, 1, 1, 2, fused_term)[0]) &&
-            !same_double(c[0], weighted_with(one_a, one_b, Q, 1, 1, 2, reassociated)[0]) &&
-            !same_double(c[0], weighted_with(one_a, one_b, Q, 1, 1, 2, reassociated_fused)[0])) {
-          a[k] = t0;
-          b[dim + k] = t0 - t1;
-          break;
-        }
-      }
-    }
-    const auto stated = reference::weighted(a.data(), b.data(), Q.data(), dim, 1, 2);
-    ASSERT_TRUE(bitwise_equal(weighted_with(a, b, Q, dim, 1, 2, stated_term).data(), stated));
-    for (const auto& other : {weighted_with(a, b, Q, dim, 1, 2, fused_term),
-                              weighted_with(a, b, Q, dim, 1, 2, reassociated),
-                              weighted_with(a, b, Q, dim, 1, 2, reassociated_fused)}) {
-      ASSERT_TRUE(differs_everywhere(stated, other)) << "D=" << dim;
+      double t0 = 8192.0 + std::ldexp(static_cast<double>(k + 1), -20);
+      while (!differs(t0)) t0 += std::ldexp(1.0, -20);
+      a[k] = t0;
+      b[dim + k] = t0 - t1;
     }
     expect_weighted_matches(a, b, Q, dim, 1, 2);
   }
@@ -665,13 +570,8 @@ TEST(Smallest, FirstRowsOfAStableSortOfEveryColumn) {
                                      with_index ? index.data() : nullptr, [&calls] { ++calls; });
         const std::string where = "D=" + std::to_string(c.dim) + " n_a=" + std::to_string(c.n_a) +
                                   " n_b=" + std::to_string(bv.cols) + " k=" + std::to_string(k);
-        bool same = true;
-        for (std::size_t n = 0; n < d.size(); ++n)
-          same = same && bits_of(d[n]) == bits_of(expected[n]);
-        EXPECT_TRUE(same) << where;
-        if (with_index) {
-          EXPECT_EQ(index, expected_index) << where;
-        }
+        EXPECT_TRUE(bitwise_equal(d.data(), expected)) << where;
+        EXPECT_TRUE(!with_index || index == expected_index) << where;
         EXPECT_EQ(calls, rows == 0 || blocks == 0 ? 0 : blocks - 1) << where;
       }
     }

@@ -49,22 +49,10 @@ inline std::size_t read_extent(ByteReader& in, std::uint8_t first) {
   return wide % (kMaxExtent + 1);
 }
 
-constexpr double kSpecial[] = {0.0,
-                               -0.0,
-                               1.0,
-                               -1.0,
-                               0.5,
-                               3.0,
-                               -7.25,
-                               1e154,
-                               1e308,
-                               -1e308,
-                               1e-308,
-                               std::numeric_limits<double>::denorm_min(),
-                               std::numeric_limits<double>::infinity(),
-                               -std::numeric_limits<double>::infinity(),
-                               std::numeric_limits<double>::quiet_NaN(),
-                               123456789.0};
+constexpr double kInf = std::numeric_limits<double>::infinity();
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kSpecial[] = {0.0,   -0.0,   1.0,    -1.0,     0.5,  3.0,   -7.25, 1e154,
+                               1e308, -1e308, 1e-308, 4.9e-324, kInf, -kInf, kNaN,  123456789.0};
 
 // splitmix64: small, and every seed gives a full-period stream.
 class Generator {

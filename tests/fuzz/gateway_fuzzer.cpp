@@ -37,21 +37,11 @@ constexpr ArrayClass kClasses[] = {ArrayClass::double_class, ArrayClass::double_
                                    ArrayClass::char_class,   ArrayClass::cell_class};
 
 // Extents of empty arrays whose results cannot exist, or only just can.
-constexpr std::size_t kHuge[] = {0,
-                                 1000,
-                                 std::size_t{1} << 30,
-                                 (std::size_t{1} << 30) + 1,
-                                 std::size_t{1} << 31,
-                                 (std::size_t{1} << 32) - 1,
-                                 std::size_t{1} << 32,
-                                 (std::size_t{1} << 32) + 1,
-                                 3000000000,
-                                 std::size_t{1} << 33,
-                                 (std::size_t{1} << 60) - 1,
-                                 std::size_t{1} << 60,
-                                 std::size_t{1} << 62,
-                                 std::size_t{1} << 63,
-                                 SIZE_MAX};
+constexpr std::size_t kG = std::size_t{1} << 30;
+constexpr std::size_t kHuge[] = {
+    0,        1000,       kG,         kG + 1, 2 * kG,         4 * kG - 1,
+    4 * kG,   4 * kG + 1, 3000000000, 8 * kG, (kG << 30) - 1, kG << 30,
+    kG << 32, kG << 33,   SIZE_MAX};
 
 bool real_full_double(const mxArray& array) {
   return array.array_class == ArrayClass::double_class && !array.complex && !array.sparse;

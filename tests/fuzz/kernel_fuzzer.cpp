@@ -40,27 +40,23 @@ void require(bool condition, const char* what) {
 // Storage for one input matrix, placed `offset` doubles past a 64-byte
 // boundary. A matrix with no elements gets a null view: the kernels must
 // never touch it.
-class Input {
- public:
-  Input(std::size_t rows, std::size_t cols, std::size_t offset)
-      : rows_(rows), cols_(cols), storage_(rows * cols + offset + 8) {
-    const auto address = reinterpret_cast<std::uintptr_t>(storage_.data());
-    const std::size_t to_boundary = (64 - address % 64) % 64 / sizeof(double);
-    start_ = storage_.data() + to_boundary + offset;
+struct Input {
+  Input(std::size_t n_rows, std::size_t n_cols, std::size_t offset)
+      : rows(n_rows), cols(n_cols), storage(n_rows * n_cols + offset + 8) {
+    const auto address = reinterpret_cast<std::uintptr_t>(storage.data());
+    values = storage.data() + (64 - address % 64) % 64 / sizeof(double) + offset;
   }
-  double* values() { return start_; }
-  std::size_t count() const { return rows_ * cols_; }
-  MatrixView view() { return MatrixView{rows_, cols_, count() == 0 ? nullptr : start_}; }
+  std::size_t count() const { return rows * cols; }
+  MatrixView view() const { return MatrixView{rows, cols, count() == 0 ? nullptr : values}; }
+  // Whether the values are still those of copy.
+  bool unchanged(const std::vector<double>& copy) const {
+    return copy.empty() || std::memcmp(values, copy.data(), copy.size() * sizeof(double)) == 0;
+  }
 
- private:
-  std::size_t rows_, cols_;
-  std::vector<double> storage_;
-  double* start_;
+  std::size_t rows, cols;
+  std::vector<double> storage;
+  double* values;
 };
-
-bool unchanged(const double* values, const std::vector<double>& copy) {
-  return copy.empty() || std::memcmp(values, copy.data(), copy.size() * sizeof(double)) == 0;
-}
 
 }  // namespace
 
@@ -80,15 +76,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Input a(dim, n_a, flags >> 1 & 7);
   Input b_own(b_is_a ? 0 : dim, b_is_a ? 0 : n_b, flags >> 4 & 7);
   Input Q(n_a, n_b, 0);
-  fuzz::fill_values(in, a.values(), a.count());
-  if (!b_is_a) fuzz::fill_values(in, b_own.values(), b_own.count());
-  fuzz::fill_values(in, Q.values(), Q.count());
+  fuzz::fill_values(in, a.values, a.count());
+  if (!b_is_a) fuzz::fill_values(in, b_own.values, b_own.count());
+  fuzz::fill_values(in, Q.values, Q.count());
   const MatrixView av = a.view();
   const MatrixView bv = b_is_a ? av : b_own.view();
   const MatrixView qv = Q.view();
-  const std::vector<double> a_copy(a.values(), a.values() + a.count());
-  const std::vector<double> b_copy(b_own.values(), b_own.values() + b_own.count());
-  const std::vector<double> q_copy(Q.values(), Q.values() + Q.count());
+  const std::vector<double> a_copy(a.values, a.values + a.count());
+  const std::vector<double> b_copy(b_own.values, b_own.values + b_own.count());
+  const std::vector<double> q_copy(Q.values, Q.values + Q.count());
 
   const std::vector<double> distances = reference::pairwise(av.data, bv.data, dim, n_a, n_b);
   const std::vector<double> sums = reference::weighted(av.data, bv.data, qv.data, dim, n_a, n_b);
@@ -103,8 +99,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     require(c.equals(sums), "weighted sums differ from the plain loops");
     require(c.guards_intact(), "weighted sums written outside c");
   }
-  require(unchanged(a.values(), a_copy) && unchanged(b_own.values(), b_copy) &&
-              unchanged(Q.values(), q_copy),
+  require(a.unchanged(a_copy) && b_own.unchanged(b_copy) && Q.unchanged(q_copy),
           "an input was written");
   return 0;
 }

@@ -70,69 +70,65 @@ warning('off', 'Octave:shadowed-function');
 addpath(root);
 addpath(stand_ins);
 
+global failures
 failures = 0;
-function failures = check(failures, condition, what)
+function check(condition, what)
+  global failures
   if ~condition
     printf('FAILED: %s\n', what);
     failures = failures + 1;
   end
 end
 
+has = @(flags, flag) ~isempty(strfind(flags, flag));
+spill = '-Wa,-muse-unaligned-vector-move';
 for host = {'i686-pc-linux-gnu', 'i686-w64-mingw32'}
   calls = build_for(root, host{1});
-  failures = check(failures, all_have(calls, '-ffp-contract=off'), [host{1} ': no contraction']);
-  failures = check(failures, all_have(calls, '-msse2 -mfpmath=sse'), [host{1} ': SSE2, not x87']);
-  failures = check(failures, isempty(flags_for(calls, 'avx2_kernels.cpp')), [host{1} ': no AVX2']);
-  failures = check(failures, ~any_has(calls, '-Wa,-muse-unaligned-vector-move'), ...
-                   [host{1} ': no assembler option, nor a probe for it']);
+  check(all_have(calls, '-ffp-contract=off'), [host{1} ': no contraction']);
+  check(all_have(calls, '-msse2 -mfpmath=sse'), [host{1} ': SSE2, not x87']);
+  check(isempty(flags_for(calls, 'avx2_kernels.cpp')), [host{1} ': no AVX2']);
+  check(~any_has(calls, spill), [host{1} ': no assembler option, nor a probe for it']);
 end
 
 [calls, printed] = build_for(root, 'x86_64-w64-mingw32');
-failures = check(failures, all_have(calls, '-ffp-contract=off'), 'mingw x86-64: no contraction');
-failures = check(failures, isempty(strfind(printed, 'does not accept')), ...
-                 'mingw x86-64: the assembler option accepted');
-failures = check(failures, ~isempty(strfind(flags_for(calls, 'avx2_kernels.cpp'), ...
-                                            '-mavx2 -Wa,-muse-unaligned-vector-move')), ...
-                 'mingw x86-64: AVX2 with unaligned spills');
+check(all_have(calls, '-ffp-contract=off'), 'mingw x86-64: no contraction');
+check(~has(printed, 'does not accept'), 'mingw x86-64: the assembler option accepted');
+check(has(flags_for(calls, 'avx2_kernels.cpp'), ['-mavx2 ' spill]), ...
+      'mingw x86-64: AVX2 with unaligned spills');
 for source = {'avx512_kernels.cpp', 'avx512_weighted.cpp'}
-  failures = check(failures, ~isempty(strfind(flags_for(calls, source{1}), ...
-                                              '-mavx512f -Wa,-muse-unaligned-vector-move')), ...
-                   ['mingw x86-64: AVX-512 with unaligned spills in ' source{1}]);
+  check(has(flags_for(calls, source{1}), ['-mavx512f ' spill]), ...
+        ['mingw x86-64: AVX-512 with unaligned spills in ' source{1}]);
 end
 scalar = flags_for(calls, 'scalar_kernels.cpp');
-failures = check(failures, ~isempty(scalar) && isempty(strfind(scalar, '-mavx')) && ...
-                 isempty(strfind(scalar, '-Wa,')), ...
-                 'mingw x86-64: scalar kernels without instruction-set flags');
+check(~isempty(scalar) && ~has(scalar, '-mavx') && ~has(scalar, '-Wa,'), ...
+      'mingw x86-64: scalar kernels without instruction-set flags');
 
 % An assembler before binutils 2.38: the portable kernels only, said once.
 [calls, printed] = build_for(root, 'x86_64-w64-mingw32', true);
-failures = check(failures, isempty(flags_for(calls, 'avx2_kernels.cpp')) && ...
-                 isempty(flags_for(calls, 'avx512_weighted.cpp')) && ...
-                 ~any_has(calls, '-DKORVANE_HAVE_AVX2=1'), ...
-                 'older mingw assembler: no AVX2 or AVX-512 units');
-failures = check(failures, ~isempty(flags_for(calls, 'scalar_kernels.cpp')) && ...
-                 any(cellfun(@(c) any(strcmp(c.args, 'korvane.oct')), calls)), ...
-                 'older mingw assembler: the portable kernels, linked');
-failures = check(failures, numel(regexp(printed, ['does not accept -Wa,-muse-unaligned-vector-move' ...
-                                                  ' \(binutils before 2.38\)[^\n]*portable'])) == 1, ...
-                 'older mingw assembler: one line says why');
+check(isempty(flags_for(calls, 'avx2_kernels.cpp')) && ...
+      isempty(flags_for(calls, 'avx512_weighted.cpp')) && ...
+      ~any_has(calls, '-DKORVANE_HAVE_AVX2=1'), ...
+      'older mingw assembler: no AVX2 or AVX-512 units');
+check(~isempty(flags_for(calls, 'scalar_kernels.cpp')) && ...
+      any(cellfun(@(c) any(strcmp(c.args, 'korvane.oct')), calls)), ...
+      'older mingw assembler: the portable kernels, linked');
+check(numel(regexp(printed, ['does not accept ' spill ...
+                            ' \(binutils before 2.38\)[^\n]*portable'])) == 1, ...
+      'older mingw assembler: one line says why');
 
 calls = build_for(root, 'x86_64-pc-linux-gnu');
 avx2 = flags_for(calls, 'avx2_kernels.cpp');
-failures = check(failures, ~isempty(strfind(avx2, '-mavx2')) && isempty(strfind(avx2, '-Wa,')), ...
-                 'linux x86-64: AVX2, aligned spills allowed');
-failures = check(failures, isempty(strfind(avx2, '-mfma')) && ...
-                 ~isempty(strfind(flags_for(calls, 'avx2_fma_kernels.cpp'), '-mavx2 -mfma')), ...
-                 'linux x86-64: FMA3 for the AVX2 + FMA3 variant alone');
-failures = check(failures, isempty(strfind([calls{1}.cxxflags], '-msse2')), ...
-                 'linux x86-64: no 32-bit flags');
-failures = check(failures, isempty(flags_for(calls, 'neon_kernels.cpp')), 'linux x86-64: no NEON');
+check(has(avx2, '-mavx2') && ~has(avx2, '-Wa,'), 'linux x86-64: AVX2, aligned spills allowed');
+check(~has(avx2, '-mfma') && has(flags_for(calls, 'avx2_fma_kernels.cpp'), '-mavx2 -mfma'), ...
+      'linux x86-64: FMA3 for the AVX2 + FMA3 variant alone');
+check(~has(calls{1}.cxxflags, '-msse2'), 'linux x86-64: no 32-bit flags');
+check(isempty(flags_for(calls, 'neon_kernels.cpp')), 'linux x86-64: no NEON');
 
 calls = build_for(root, 'aarch64-unknown-linux-gnu');
-failures = check(failures, all_have(calls, '-ffp-contract=off'), 'aarch64: no contraction');
-failures = check(failures, isempty(flags_for(calls, 'avx2_kernels.cpp')) && ...
-                 isempty(strfind([calls{1}.cxxflags], '-msse2')), 'aarch64: no x86 flags');
-failures = check(failures, ~isempty(flags_for(calls, 'neon_kernels.cpp')), 'aarch64: NEON kernels');
+check(all_have(calls, '-ffp-contract=off'), 'aarch64: no contraction');
+check(isempty(flags_for(calls, 'avx2_kernels.cpp')) && ~has(calls{1}.cxxflags, '-msse2'), ...
+      'aarch64: no x86 flags');
+check(~isempty(flags_for(calls, 'neon_kernels.cpp')), 'aarch64: NEON kernels');
 
 % The package's Makefile makes the same choice: a stand-in mkoctfile (a
 % shell script) names the host and, for the older assembler, fails where the
@@ -153,13 +149,12 @@ function [kernels, said] = package_kernels(root, stand_ins, host, old_assembler)
   rmdir(work, 's');
 end
 [kernels, said] = package_kernels(root, stand_ins, 'x86_64-w64-mingw32', 1);
-failures = check(failures, isempty(strfind(kernels, 'avx')) && ~isempty(strfind(kernels, 'scalar')) ...
-                 && numel(strfind(said, 'does not accept -Wa,-muse-unaligned-vector-move')) == 1, ...
-                 'package, older mingw assembler: the portable kernels only, said once');
+check(~has(kernels, 'avx') && has(kernels, 'scalar') && ...
+      numel(strfind(said, ['does not accept ' spill])) == 1, ...
+      'package, older mingw assembler: the portable kernels only, said once');
 for host = {'x86_64-w64-mingw32', 'x86_64-pc-linux-gnu'}
   [kernels, said] = package_kernels(root, stand_ins, host{1}, 0);
-  failures = check(failures, ~isempty(strfind(kernels, 'avx512_weighted')) && isempty(said), ...
-                   ['package, ' host{1} ': the AVX units']);
+  check(has(kernels, 'avx512_weighted') && isempty(said), ['package, ' host{1} ': the AVX units']);
 end
 
 rmdir(stand_ins, 's');
