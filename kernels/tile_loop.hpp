@@ -1,6 +1,6 @@
 // The portable macro-loop of the pairwise kernel and its register tile,
-// shared by the vector variants; only the vector operations are written per
-// instruction set.
+// shared by the vector variants; internal linkage throughout, so that each
+// instruction-set unit compiles its own copy with its own flags.
 //
 // One side (the "lane" side) is packed into a stack buffer, coordinate by
 // coordinate, so that coordinate k of `lanes` points is one contiguous run;
@@ -11,15 +11,12 @@
 // tile is computed whole, with masked loads and stores where the level has
 // them, else into a stack tile of which only its entries are copied out.
 //
-// A level's Ops gives its type Vector, kPairwise (its PairwiseTable) and
-// kMasked, and as static functions load(p), store(p, v), broadcast(p) (of
-// *p), sub, mul, add; with kMasked, lanes(lo, hi) (the mask of lanes lo .. hi
-// - 1), load(p, mask) and store(p, mask, v); pack_full_panel(points, dim, kc,
-// panel): points[l * dim + k] to panel[k * lanes + l] for k < kc; and what
-// TileDefaults gives, where it has better.
-//
-// Internal linkage throughout: each instruction-set unit compiles its own
-// copy with its own flags.
+// A level's Ops gives Vector, kPairwise (its PairwiseTable), kMasked, and as
+// static functions load(p), store(p, v), broadcast(p) (of *p), sub, mul, add;
+// with kMasked, lanes(lo, hi) (the mask of lanes lo .. hi - 1), load(p, mask)
+// and store(p, mask, v); pack_full_panel(points, dim, kc, panel): points[l *
+// dim + k] to panel[k * lanes + l] for k < kc; and what TileDefaults gives,
+// where it has better.
 #ifndef KORVANE_KERNELS_TILE_LOOP_HPP
 #define KORVANE_KERNELS_TILE_LOOP_HPP
 
@@ -151,22 +148,14 @@ struct RegisterTile {
                                            KORVANE_ALWAYS_INLINE_LAMBDA { lanes[v] = lane(k, v); });
     each([&](std::size_t q, std::size_t v) KORVANE_ALWAYS_INLINE_LAMBDA {
       const double* x = columns[q] + k;
-      V t;
-      if constexpr (split) {
-        t = Ops::sub_broadcast(lanes[v], x);
-      } else {
-        t = BInLanes ? Ops::sub(Ops::broadcast(x), lanes[v])
-                     : Ops::sub(lanes[v], Ops::broadcast(x));
-      }
+      const V t = split      ? Ops::sub_broadcast(lanes[v], x)
+                  : BInLanes ? Ops::sub(Ops::broadcast(x), lanes[v])
+                             : Ops::sub(lanes[v], Ops::broadcast(x));
       const V square = Ops::mul(t, t);
       V& sum = s.acc[q][v];
-      if (first) {
-        sum = square;
-      } else if (split && (q + v) % 2 == 0) {
-        sum = Ops::add_on_multiply_pipes(sum, square);
-      } else {
-        sum = Ops::add(sum, square);
-      }
+      sum = first                       ? square
+            : split && (q + v) % 2 == 0 ? Ops::add_on_multiply_pipes(sum, square)
+                                        : Ops::add(sum, square);
     });
   }
 };
