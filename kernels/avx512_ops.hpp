@@ -71,20 +71,6 @@ constexpr ShortPointPicks<D> short_point_picks() {
   return picks;
 }
 
-// lanes - x for x at *broadcast in every lane. The broadcast is the
-// subtract's own {1to8} memory operand: on AMD Zen 4 a separate broadcast into
-// a register takes a floating-point pipe slot, an embedded one only a load.
-// GCC does not embed a broadcast that feeds two subtracts, hence the asm.
-KORVANE_ALWAYS_INLINE __m512d subtract_broadcast(__m512d lanes, const double* broadcast) {
-#if defined(__GNUC__) || defined(__clang__)
-  __m512d difference;
-  __asm__("vsubpd %2%{1to8%}, %1, %0" : "=v"(difference) : "v"(lanes), "m"(*broadcast));
-  return difference;
-#else
-  return _mm512_sub_pd(lanes, _mm512_set1_pd(*broadcast));
-#endif
-}
-
 struct Avx512Ops {
   using Vector = __m512d;
   static constexpr tiling::PairwiseTable kPairwise = tiling::kAvx512Pairwise;
@@ -166,8 +152,18 @@ struct Avx512Ops {
   static KORVANE_ALWAYS_INLINE Vector sub(Vector x, Vector y) { return _mm512_sub_pd(x, y); }
   static KORVANE_ALWAYS_INLINE Vector mul(Vector x, Vector y) { return _mm512_mul_pd(x, y); }
   static KORVANE_ALWAYS_INLINE Vector add(Vector x, Vector y) { return _mm512_add_pd(x, y); }
+  // v - *p in every lane, the broadcast being the subtract's own {1to8}
+  // memory operand: on AMD Zen 4 a separate broadcast into a register takes a
+  // floating-point pipe slot, an embedded one only a load. GCC does not embed
+  // a broadcast that feeds two subtracts, hence the asm.
   static KORVANE_ALWAYS_INLINE Vector sub_broadcast(Vector v, const double* p) {
-    return subtract_broadcast(v, p);
+#if defined(__GNUC__) || defined(__clang__)
+    Vector difference;
+    __asm__("vsubpd %2%{1to8%}, %1, %0" : "=v"(difference) : "v"(v), "m"(*p));
+    return difference;
+#else
+    return _mm512_sub_pd(v, _mm512_set1_pd(*p));
+#endif
   }
   static KORVANE_ALWAYS_INLINE Vector add_on_multiply_pipes(Vector sum, Vector square) {
     return exact_add_on_multiply_pipes(sum, square);

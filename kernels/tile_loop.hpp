@@ -213,32 +213,31 @@ KORVANE_ALWAYS_INLINE void run_tile(std::size_t kc, const Lane& lane, const doub
     run_chunk<Tile, KD, BInLanes>(kc, lane, columns, continue_sums, next, load, store);
   };
   if constexpr (!BInLanes && Tile::Ops::kMasked) {
-    chunk([&](Sums& s) { Tile::load_masked(s, c, ldc, m, n); },
-          [&](const Sums& s) { Tile::store_masked(s, c, ldc, m, n); });
-  } else {
-    if (!BInLanes && m == lanes && n == broadcasts) {
-      return chunk([&](Sums& s) { Tile::load(s, c, ldc); },
-                   [&](const Sums& s) { Tile::store(s, c, ldc); });
-    }
-    // Transposed (b in the lanes) or without masks: a stack tile, whose
-    // entries outside the tile start from zero and are never stored.
-    alignas(64) double staged[lanes * broadcasts];
-    const auto entry = [&](std::size_t l, std::size_t q) -> double& {
-      return c[BInLanes ? q + l * ldc : l + q * ldc];
-    };
-    chunk(
-        [&](Sums& s) {
-          for (std::size_t q = 0; q < broadcasts; ++q)
-            for (std::size_t l = 0; l < lanes; ++l)
-              staged[l + q * lanes] = q < n && l < m ? entry(l, q) : 0.0;
-          Tile::load(s, staged, lanes);
-        },
-        [&](const Sums& s) {
-          Tile::store(s, staged, lanes);
-          for (std::size_t q = 0; q < n; ++q)
-            for (std::size_t l = 0; l < m; ++l) entry(l, q) = staged[l + q * lanes];
-        });
+    return chunk([&](Sums& s) { Tile::load_masked(s, c, ldc, m, n); },
+                 [&](const Sums& s) { Tile::store_masked(s, c, ldc, m, n); });
   }
+  if (!BInLanes && m == lanes && n == broadcasts) {
+    return chunk([&](Sums& s) { Tile::load(s, c, ldc); },
+                 [&](const Sums& s) { Tile::store(s, c, ldc); });
+  }
+  // Transposed (b in the lanes) or without masks: a stack tile, whose
+  // entries outside the tile start from zero and are never stored.
+  alignas(64) double staged[lanes * broadcasts];
+  const auto entry = [&](std::size_t l, std::size_t q) -> double& {
+    return c[BInLanes ? q + l * ldc : l + q * ldc];
+  };
+  chunk(
+      [&](Sums& s) {
+        for (std::size_t q = 0; q < broadcasts; ++q)
+          for (std::size_t l = 0; l < lanes; ++l)
+            staged[l + q * lanes] = q < n && l < m ? entry(l, q) : 0.0;
+        Tile::load(s, staged, lanes);
+      },
+      [&](const Sums& s) {
+        Tile::store(s, staged, lanes);
+        for (std::size_t q = 0; q < n; ++q)
+          for (std::size_t l = 0; l < m; ++l) entry(l, q) = staged[l + q * lanes];
+      });
 }
 
 // Packs coordinates k0 .. k0 + kc - 1 of points first .. first + count - 1,
@@ -275,9 +274,8 @@ KORVANE_ALWAYS_INLINE void sweep(std::size_t kc, const double* buffer, std::size
   const std::size_t ldc = C.rows;
   for (std::size_t r0 = r_begin; r0 < r_end; r0 += broadcasts) {
     const auto tile_columns = [&](std::size_t r, const double** out) {
-      for (std::size_t q = 0; q < broadcasts; ++q) {
+      for (std::size_t q = 0; q < broadcasts; ++q)
         out[q] = streamed.data + (r + smaller(q, r_end - r - 1)) * dim + k0;
-      }
     };
     const double* columns[broadcasts];
     tile_columns(r0, columns);
@@ -311,9 +309,8 @@ void pairwise_single_group(const MatrixView& a, const MatrixView& b, const Matri
   constexpr std::size_t lanes = Tile::kTable.lanes;
   constexpr std::size_t dim = KD;
   const double* columns[Tile::kTable.broadcasts];
-  for (std::size_t q = 0; q < Tile::kTable.broadcasts; ++q) {
+  for (std::size_t q = 0; q < Tile::kTable.broadcasts; ++q)
     columns[q] = b.data + smaller(q, b.cols - 1) * dim;
-  }
   alignas(64) double panel[dim * lanes];
   const auto lane = [&panel](std::size_t k, std::size_t v)
                         KORVANE_ALWAYS_INLINE_LAMBDA { return Tile::lane(panel, k, v); };
@@ -354,9 +351,8 @@ void pairwise_tiled(const MatrixView& a, const MatrixView& b, const MatrixView& 
             sweep<Tile, static_cast<int>(decltype(kd)::value), BInLanes>(
                 kc, buffer, first, count, streamed, r_begin, r_end, k0, C, k0 > 0);
           };
-          if (!variants::with_count<1, Tile::kTable.short_sum>(kc, run)) {
+          if (!variants::with_count<1, Tile::kTable.short_sum>(kc, run))
             run(std::integral_constant<std::size_t, 0>{});
-          }
         }
       }
     }
