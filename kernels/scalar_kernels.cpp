@@ -38,11 +38,19 @@ void distances_to_one_point(const double* a, std::size_t dim, std::size_t n_a, c
 
 }  // namespace
 
-// Column by column, so that C is written in storage order; with no
-// coordinates every sum is the empty one, +0.0.
 void pairwise_scalar(MatrixView a, MatrixView b, MatrixView C) {
-  for (std::size_t j = 0; j < b.cols; ++j) {
-    distances_to_one_point(a.data, a.rows, a.cols, b.data + j * a.rows, C.data + j * a.cols);
+  const std::size_t dim = a.rows;
+  const std::size_t n_a = a.cols;
+  const std::size_t n_b = b.cols;
+  if (n_a == 0 || n_b == 0) return;
+  // Column by column, so that C is written in storage order.
+  for (std::size_t j = 0; j < n_b; ++j) {
+    double* column = C.data + j * n_a;
+    if (dim == 0) {
+      for (std::size_t i = 0; i < n_a; ++i) column[i] = 0.0;
+    } else {
+      distances_to_one_point(a.data, dim, n_a, b.data + j * dim, column);
+    }
   }
 }
 
