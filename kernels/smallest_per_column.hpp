@@ -70,15 +70,28 @@ template <bool Rows>
 void merge_into(double* list, double* list_rows, std::size_t filled, std::size_t k,
                 const double* values, const double* rows, std::size_t n) {
   std::size_t l = filled, c = n;
-  // Once no candidate is left, the remaining list entries are in place.
-  for (std::size_t out = filled + n; c > 0;) {
-    --out;
+  for (std::size_t out = filled + n; out-- > 0;) {
     // The candidate goes after the list entry unless it comes strictly before it.
-    const bool candidate = l == 0 || !before(values[c - 1], list[l - 1]);
-    const std::size_t from = candidate ? --c : --l;
-    if (out >= k) continue;
-    list[out] = candidate ? values[from] : list[from];
-    if (Rows) list_rows[out] = candidate ? rows[from] : list_rows[from];
+    const bool candidate = c > 0 && (l == 0 || !before(values[c - 1], list[l - 1]));
+    if (out >= k) {
+      if (candidate) {
+        --c;
+      } else {
+        --l;
+      }
+      continue;
+    }
+    if (candidate) {
+      --c;
+      list[out] = values[c];
+      if (Rows) list_rows[out] = rows[c];
+    } else {
+      // The remaining list entries are already in place once no candidate is left.
+      if (c == 0) return;
+      --l;
+      list[out] = list[l];
+      if (Rows) list_rows[out] = list_rows[l];
+    }
   }
 }
 
