@@ -37,22 +37,13 @@ KORVANE_ALWAYS_INLINE void transpose8x8(__m512d* rows) {
     t[2 * p] = _mm512_unpacklo_pd(rows[2 * p], rows[2 * p + 1]);
     t[2 * p + 1] = _mm512_unpackhi_pd(rows[2 * p], rows[2 * p + 1]);
   }
-  const __m512d u0 = _mm512_shuffle_f64x2(t[0], t[2], 0x88);
-  const __m512d u1 = _mm512_shuffle_f64x2(t[1], t[3], 0x88);
-  const __m512d u2 = _mm512_shuffle_f64x2(t[0], t[2], 0xDD);
-  const __m512d u3 = _mm512_shuffle_f64x2(t[1], t[3], 0xDD);
-  const __m512d u4 = _mm512_shuffle_f64x2(t[4], t[6], 0x88);
-  const __m512d u5 = _mm512_shuffle_f64x2(t[5], t[7], 0x88);
-  const __m512d u6 = _mm512_shuffle_f64x2(t[4], t[6], 0xDD);
-  const __m512d u7 = _mm512_shuffle_f64x2(t[5], t[7], 0xDD);
-  rows[0] = _mm512_shuffle_f64x2(u0, u4, 0x88);
-  rows[1] = _mm512_shuffle_f64x2(u1, u5, 0x88);
-  rows[2] = _mm512_shuffle_f64x2(u2, u6, 0x88);
-  rows[3] = _mm512_shuffle_f64x2(u3, u7, 0x88);
-  rows[4] = _mm512_shuffle_f64x2(u0, u4, 0xDD);
-  rows[5] = _mm512_shuffle_f64x2(u1, u5, 0xDD);
-  rows[6] = _mm512_shuffle_f64x2(u2, u6, 0xDD);
-  rows[7] = _mm512_shuffle_f64x2(u3, u7, 0xDD);
+  __m512d u[8];
+  for (int h = 0; h < 8; h += 4) {
+    for (int o = 0; o < 2; ++o) u[h + o] = _mm512_shuffle_f64x2(t[h + o], t[h + o + 2], 0x88);
+    for (int o = 0; o < 2; ++o) u[h + o + 2] = _mm512_shuffle_f64x2(t[h + o], t[h + o + 2], 0xDD);
+  }
+  for (int r = 0; r < 4; ++r) rows[r] = _mm512_shuffle_f64x2(u[r], u[r + 4], 0x88);
+  for (int r = 0; r < 4; ++r) rows[r + 4] = _mm512_shuffle_f64x2(u[r], u[r + 4], 0xDD);
 }
 
 // Where coordinate k of 8 points of D < 8 coordinates stored back to back
@@ -78,20 +69,6 @@ constexpr ShortPointPicks<D> short_point_picks() {
     }
   }
   return picks;
-}
-
-// lanes - x for x at *broadcast in every lane. The broadcast is the
-// subtract's own {1to8} memory operand: on AMD Zen 4 a separate broadcast into
-// a register takes a floating-point pipe slot, an embedded one only a load.
-// GCC does not embed a broadcast that feeds two subtracts, hence the asm.
-KORVANE_ALWAYS_INLINE __m512d subtract_broadcast(__m512d lanes, const double* broadcast) {
-#if defined(__GNUC__) || defined(__clang__)
-  __m512d difference;
-  __asm__("vsubpd %2%{1to8%}, %1, %0" : "=v"(difference) : "v"(lanes), "m"(*broadcast));
-  return difference;
-#else
-  return _mm512_sub_pd(lanes, _mm512_set1_pd(*broadcast));
-#endif
 }
 
 struct Avx512Ops {
@@ -175,8 +152,18 @@ struct Avx512Ops {
   static KORVANE_ALWAYS_INLINE Vector sub(Vector x, Vector y) { return _mm512_sub_pd(x, y); }
   static KORVANE_ALWAYS_INLINE Vector mul(Vector x, Vector y) { return _mm512_mul_pd(x, y); }
   static KORVANE_ALWAYS_INLINE Vector add(Vector x, Vector y) { return _mm512_add_pd(x, y); }
+  // v - *p in every lane, the broadcast being the subtract's own {1to8}
+  // memory operand: on AMD Zen 4 a separate broadcast into a register takes a
+  // floating-point pipe slot, an embedded one only a load. GCC does not embed
+  // a broadcast that feeds two subtracts, hence the asm.
   static KORVANE_ALWAYS_INLINE Vector sub_broadcast(Vector v, const double* p) {
-    return subtract_broadcast(v, p);
+#if defined(__GNUC__) || defined(__clang__)
+    Vector difference;
+    __asm__("vsubpd %2%{1to8%}, %1, %0" : "=v"(difference) : "v"(v), "m"(*p));
+    return difference;
+#else
+    return _mm512_sub_pd(v, _mm512_set1_pd(*p));
+#endif
   }
   static KORVANE_ALWAYS_INLINE Vector add_on_multiply_pipes(Vector sum, Vector square) {
     return exact_add_on_multiply_pipes(sum, square);

@@ -118,20 +118,14 @@ constexpr bool neon_compiled_in = false;
 template <class Read>
 std::size_t read_once(std::atomic<std::size_t>& value, Read read) {
   std::size_t v = value.load(std::memory_order_relaxed);
-  if (v == 0) {
-    v = read();
-    value.store(v, std::memory_order_relaxed);
-  }
+  if (v == 0) value.store(v = read(), std::memory_order_relaxed);
   return v;
 }
-std::atomic<std::size_t> detected_level{0};  // the level plus 1
-std::atomic<std::size_t> detected_l2_bytes{0};
-std::atomic<std::size_t> detected_l1d_bytes{0};
+std::atomic<std::size_t> detected_level{0}, detected_l2_bytes{0}, detected_l1d_bytes{0};
 
-int cpu_level() {
-  return static_cast<int>(
-             read_once(detected_level, [] { return static_cast<std::size_t>(detect_cpu()) + 1; })) -
-         1;
+int cpu_level() {  // stored plus 1
+  const auto read = [] { return static_cast<std::size_t>(detect_cpu()) + 1; };
+  return static_cast<int>(read_once(detected_level, read)) - 1;
 }
 
 }  // namespace

@@ -11,27 +11,22 @@ void pairwise_squared_distances(InstructionSet isa, MatrixView a, MatrixView b, 
   switch (isa) {
 #if defined(KORVANE_HAVE_NEON)
     case InstructionSet::neon:
-      variants::pairwise_neon(a, b, C, l2_bytes);
-      return;
+      return variants::pairwise_neon(a, b, C, l2_bytes);
 #endif
 #if defined(KORVANE_HAVE_AVX512)
     case InstructionSet::avx512:
-      variants::pairwise_avx512(a, b, C, l2_bytes);
-      return;
+      return variants::pairwise_avx512(a, b, C, l2_bytes);
 #endif
 #if defined(KORVANE_HAVE_AVX2_FMA)
     case InstructionSet::avx2_fma:
-      variants::pairwise_avx2_fma(a, b, C, l2_bytes);
-      return;
+      return variants::pairwise_avx2_fma(a, b, C, l2_bytes);
 #endif
 #if defined(KORVANE_HAVE_AVX2)
     case InstructionSet::avx2:
-      variants::pairwise_avx2(a, b, C, l2_bytes);
-      return;
+      return variants::pairwise_avx2(a, b, C, l2_bytes);
 #endif
     default:
-      variants::pairwise_scalar(a, b, C);
-      return;
+      return variants::pairwise_scalar(a, b, C);
   }
 }
 

@@ -19,10 +19,7 @@ KORVANE_ALWAYS_INLINE __m256d exact_add_on_multiply_pipes(__m256d sum, __m256d s
   return _mm256_add_pd(sum, square);
 #else
   __m256d one = _mm256_set1_pd(1.0);
-#if defined(__GNUC__) || defined(__clang__)
-  // Clang would turn an FMA by a known 1.0 back into the add.
-  __asm__("" : "+v"(one));
-#endif
+  __asm__("" : "+v"(one));  // Clang would turn an FMA by a known 1.0 back into the add.
   return _mm256_fmadd_pd(square, one, sum);
 #endif
 }
@@ -34,9 +31,7 @@ KORVANE_ALWAYS_INLINE __m512d exact_add_on_multiply_pipes(__m512d sum, __m512d s
   return _mm512_add_pd(sum, square);
 #else
   __m512d one = _mm512_set1_pd(1.0);
-#if defined(__GNUC__) || defined(__clang__)
   __asm__("" : "+v"(one));
-#endif
   return _mm512_fmadd_pd(square, one, sum);
 #endif
 }

@@ -15,8 +15,6 @@ namespace korvane::variants {
 
 namespace {
 
-// No masked loads or stores: edge tiles go through a stack tile. No FMA
-// either: every add on the add pipes.
 struct NeonOps : tiling::TileDefaults<NeonOps> {
   using Vector = float64x2_t;
   static constexpr tiling::PairwiseTable kPairwise = tiling::kNeonPairwise;
@@ -43,13 +41,12 @@ struct NeonOps : tiling::TileDefaults<NeonOps> {
       }
     }
   }
-  using V = Vector;
-  static KORVANE_ALWAYS_INLINE V load(const double* p) { return vld1q_f64(p); }
-  static KORVANE_ALWAYS_INLINE void store(double* p, V v) { vst1q_f64(p, v); }
-  static KORVANE_ALWAYS_INLINE V broadcast(const double* p) { return vld1q_dup_f64(p); }
-  static KORVANE_ALWAYS_INLINE V sub(V x, V y) { return vsubq_f64(x, y); }
-  static KORVANE_ALWAYS_INLINE V mul(V x, V y) { return vmulq_f64(x, y); }
-  static KORVANE_ALWAYS_INLINE V add(V x, V y) { return vaddq_f64(x, y); }
+  static KORVANE_ALWAYS_INLINE Vector load(const double* p) { return vld1q_f64(p); }
+  static KORVANE_ALWAYS_INLINE void store(double* p, Vector v) { vst1q_f64(p, v); }
+  static KORVANE_ALWAYS_INLINE Vector broadcast(const double* p) { return vld1q_dup_f64(p); }
+  static KORVANE_ALWAYS_INLINE Vector sub(Vector x, Vector y) { return vsubq_f64(x, y); }
+  static KORVANE_ALWAYS_INLINE Vector mul(Vector x, Vector y) { return vmulq_f64(x, y); }
+  static KORVANE_ALWAYS_INLINE Vector add(Vector x, Vector y) { return vaddq_f64(x, y); }
 };
 
 constexpr std::size_t kWeightedVectors = weighting::kNeonWeighted.sweep_vectors;
@@ -93,18 +90,6 @@ void weighted_block(const MatrixView& a, const MatrixView& b, const MatrixView& 
   if constexpr (Odd) sums[k0 + 2 * NV] = acc_odd;
 }
 
-// One pass over the pairs for count (1 to 2 * kWeightedVectors) coordinates.
-void weighted_pass(const MatrixView& a, const MatrixView& b, const MatrixView& Q, double* sums,
-                   std::size_t k0, std::size_t count, std::size_t first, std::size_t end) {
-  with_count<0, kWeightedVectors>(count / 2, [&](auto nv) {
-    if (count % 2 != 0) {
-      weighted_block<decltype(nv)::value, true>(a, b, Q, sums, k0, first, end);
-    } else if constexpr (decltype(nv)::value > 0) {
-      weighted_block<decltype(nv)::value, false>(a, b, Q, sums, k0, first, end);
-    }
-  });
-}
-
 }  // namespace
 
 void pairwise_neon(MatrixView a, MatrixView b, MatrixView C, std::size_t l2_bytes) {
@@ -117,7 +102,14 @@ void weighted_neon(MatrixView a, MatrixView b, MatrixView Q, MatrixView c, std::
   if (a.cols == 0 || b.cols == 0) return;
   constexpr std::size_t block = 2 * kWeightedVectors;
   for (std::size_t k0 = 0; k0 < a.rows; k0 += block) {
-    weighted_pass(a, b, Q, c.data, k0, a.rows - k0 < block ? a.rows - k0 : block, first, end);
+    const std::size_t count = a.rows - k0 < block ? a.rows - k0 : block;
+    with_count<0, kWeightedVectors>(count / 2, [&](auto nv) {
+      if (count % 2 != 0) {
+        weighted_block<decltype(nv)::value, true>(a, b, Q, c.data, k0, first, end);
+      } else if constexpr (decltype(nv)::value > 0) {
+        weighted_block<decltype(nv)::value, false>(a, b, Q, c.data, k0, first, end);
+      }
+    });
   }
 }
 

@@ -1,6 +1,6 @@
 // The portable macro-loop of the pairwise kernel and its register tile,
-// shared by the vector variants; only the vector operations are written per
-// instruction set.
+// shared by the vector variants; internal linkage throughout, so that each
+// instruction-set unit compiles its own copy with its own flags.
 //
 // One side (the "lane" side) is packed into a stack buffer, coordinate by
 // coordinate, so that coordinate k of `lanes` points is one contiguous run;
@@ -11,15 +11,12 @@
 // tile is computed whole, with masked loads and stores where the level has
 // them, else into a stack tile of which only its entries are copied out.
 //
-// A level's Ops gives its type Vector, kPairwise (its PairwiseTable) and
-// kMasked, and as static functions load(p), store(p, v), broadcast(p) (of
-// *p), sub, mul, add; with kMasked, lanes(lo, hi) (the mask of lanes lo .. hi
-// - 1), load(p, mask) and store(p, mask, v); pack_full_panel(points, dim, kc,
-// panel): points[l * dim + k] to panel[k * lanes + l] for k < kc; and what
-// TileDefaults gives, where it has better.
-//
-// Internal linkage throughout: each instruction-set unit compiles its own
-// copy with its own flags.
+// A level's Ops gives Vector, kPairwise (its PairwiseTable), kMasked, and as
+// static functions load(p), store(p, v), broadcast(p) (of *p), sub, mul, add;
+// with kMasked, lanes(lo, hi) (the mask of lanes lo .. hi - 1), load(p, mask)
+// and store(p, mask, v); pack_full_panel(points, dim, kc, panel): points[l *
+// dim + k] to panel[k * lanes + l] for k < kc; and what TileDefaults gives,
+// where it has better.
 #ifndef KORVANE_KERNELS_TILE_LOOP_HPP
 #define KORVANE_KERNELS_TILE_LOOP_HPP
 
@@ -151,22 +148,14 @@ struct RegisterTile {
                                            KORVANE_ALWAYS_INLINE_LAMBDA { lanes[v] = lane(k, v); });
     each([&](std::size_t q, std::size_t v) KORVANE_ALWAYS_INLINE_LAMBDA {
       const double* x = columns[q] + k;
-      V t;
-      if constexpr (split) {
-        t = Ops::sub_broadcast(lanes[v], x);
-      } else {
-        t = BInLanes ? Ops::sub(Ops::broadcast(x), lanes[v])
-                     : Ops::sub(lanes[v], Ops::broadcast(x));
-      }
+      const V t = split      ? Ops::sub_broadcast(lanes[v], x)
+                  : BInLanes ? Ops::sub(Ops::broadcast(x), lanes[v])
+                             : Ops::sub(lanes[v], Ops::broadcast(x));
       const V square = Ops::mul(t, t);
       V& sum = s.acc[q][v];
-      if (first) {
-        sum = square;
-      } else if (split && (q + v) % 2 == 0) {
-        sum = Ops::add_on_multiply_pipes(sum, square);
-      } else {
-        sum = Ops::add(sum, square);
-      }
+      sum = first                       ? square
+            : split && (q + v) % 2 == 0 ? Ops::add_on_multiply_pipes(sum, square)
+                                        : Ops::add(sum, square);
     });
   }
 };
@@ -224,32 +213,31 @@ KORVANE_ALWAYS_INLINE void run_tile(std::size_t kc, const Lane& lane, const doub
     run_chunk<Tile, KD, BInLanes>(kc, lane, columns, continue_sums, next, load, store);
   };
   if constexpr (!BInLanes && Tile::Ops::kMasked) {
-    chunk([&](Sums& s) { Tile::load_masked(s, c, ldc, m, n); },
-          [&](const Sums& s) { Tile::store_masked(s, c, ldc, m, n); });
-  } else {
-    if (!BInLanes && m == lanes && n == broadcasts) {
-      return chunk([&](Sums& s) { Tile::load(s, c, ldc); },
-                   [&](const Sums& s) { Tile::store(s, c, ldc); });
-    }
-    // Transposed (b in the lanes) or without masks: a stack tile, whose
-    // entries outside the tile start from zero and are never stored.
-    alignas(64) double staged[lanes * broadcasts];
-    const auto entry = [&](std::size_t l, std::size_t q) -> double& {
-      return c[BInLanes ? q + l * ldc : l + q * ldc];
-    };
-    chunk(
-        [&](Sums& s) {
-          for (std::size_t q = 0; q < broadcasts; ++q)
-            for (std::size_t l = 0; l < lanes; ++l)
-              staged[l + q * lanes] = q < n && l < m ? entry(l, q) : 0.0;
-          Tile::load(s, staged, lanes);
-        },
-        [&](const Sums& s) {
-          Tile::store(s, staged, lanes);
-          for (std::size_t q = 0; q < n; ++q)
-            for (std::size_t l = 0; l < m; ++l) entry(l, q) = staged[l + q * lanes];
-        });
+    return chunk([&](Sums& s) { Tile::load_masked(s, c, ldc, m, n); },
+                 [&](const Sums& s) { Tile::store_masked(s, c, ldc, m, n); });
   }
+  if (!BInLanes && m == lanes && n == broadcasts) {
+    return chunk([&](Sums& s) { Tile::load(s, c, ldc); },
+                 [&](const Sums& s) { Tile::store(s, c, ldc); });
+  }
+  // Transposed (b in the lanes) or without masks: a stack tile, whose
+  // entries outside the tile start from zero and are never stored.
+  alignas(64) double staged[lanes * broadcasts];
+  const auto entry = [&](std::size_t l, std::size_t q) -> double& {
+    return c[BInLanes ? q + l * ldc : l + q * ldc];
+  };
+  chunk(
+      [&](Sums& s) {
+        for (std::size_t q = 0; q < broadcasts; ++q)
+          for (std::size_t l = 0; l < lanes; ++l)
+            staged[l + q * lanes] = q < n && l < m ? entry(l, q) : 0.0;
+        Tile::load(s, staged, lanes);
+      },
+      [&](const Sums& s) {
+        Tile::store(s, staged, lanes);
+        for (std::size_t q = 0; q < n; ++q)
+          for (std::size_t l = 0; l < m; ++l) entry(l, q) = staged[l + q * lanes];
+      });
 }
 
 // Packs coordinates k0 .. k0 + kc - 1 of points first .. first + count - 1,
@@ -286,9 +274,8 @@ KORVANE_ALWAYS_INLINE void sweep(std::size_t kc, const double* buffer, std::size
   const std::size_t ldc = C.rows;
   for (std::size_t r0 = r_begin; r0 < r_end; r0 += broadcasts) {
     const auto tile_columns = [&](std::size_t r, const double** out) {
-      for (std::size_t q = 0; q < broadcasts; ++q) {
+      for (std::size_t q = 0; q < broadcasts; ++q)
         out[q] = streamed.data + (r + smaller(q, r_end - r - 1)) * dim + k0;
-      }
     };
     const double* columns[broadcasts];
     tile_columns(r0, columns);
@@ -322,9 +309,8 @@ void pairwise_single_group(const MatrixView& a, const MatrixView& b, const Matri
   constexpr std::size_t lanes = Tile::kTable.lanes;
   constexpr std::size_t dim = KD;
   const double* columns[Tile::kTable.broadcasts];
-  for (std::size_t q = 0; q < Tile::kTable.broadcasts; ++q) {
+  for (std::size_t q = 0; q < Tile::kTable.broadcasts; ++q)
     columns[q] = b.data + smaller(q, b.cols - 1) * dim;
-  }
   alignas(64) double panel[dim * lanes];
   const auto lane = [&panel](std::size_t k, std::size_t v)
                         KORVANE_ALWAYS_INLINE_LAMBDA { return Tile::lane(panel, k, v); };
@@ -365,9 +351,8 @@ void pairwise_tiled(const MatrixView& a, const MatrixView& b, const MatrixView& 
             sweep<Tile, static_cast<int>(decltype(kd)::value), BInLanes>(
                 kc, buffer, first, count, streamed, r_begin, r_end, k0, C, k0 > 0);
           };
-          if (!variants::with_count<1, Tile::kTable.short_sum>(kc, run)) {
+          if (!variants::with_count<1, Tile::kTable.short_sum>(kc, run))
             run(std::integral_constant<std::size_t, 0>{});
-          }
         }
       }
     }
