@@ -74,7 +74,7 @@ inline constexpr WeightedTable kAvx512Weighted{
     33,  // 256 coordinates whatever their lead: b read end to end, in one sweep
     28,  // 4 of the 32 zmm hold w and the temporaries
     24,  // past 24 vectors an explicit copy in L1 beats GCC's own spills of point i
-    16,  // twice the 256-bit loop's pairs: each takes half as long
+    8,   // a fresh line of Q per pair, as on the 256-bit loop; 16 ran slower
     2,   // a group saves each pair a line of Q from L2
     4};  // the copy costs more against a longer sum
 inline constexpr WeightedTable kNeonWeighted{
